@@ -37,9 +37,17 @@ std::string FormatLocalTime(std::time_t when, const char* format) {
     std::tm local{};
     if (!localtime_r(&when, &local))
         return {};
-    char buffer[128];
-    const size_t n = std::strftime(buffer, sizeof buffer, format, &local);
-    return std::string(buffer, n);
+    // strftime returns 0 both for an empty result and for a buffer too small, so grow and retry.
+    if (!format || !*format) return {};
+    std::string buffer(128, '\0');
+    for (; buffer.size() <= 65536; buffer.resize(buffer.size() * 2)) {
+        const size_t n = std::strftime(buffer.data(), buffer.size(), format, &local);
+        if (n > 0) {
+            buffer.resize(n);
+            return buffer;
+        }
+    }
+    return {};
 }
 
 std::string FormatLocalTime(const char* format) {

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -23,19 +22,20 @@ using testenv::WriteFile;
 const std::string kStart = "********************日志开始2019-03-08 10:15:42************************\r\n";
 const std::string kEnd = "********************日志结束2019-03-08 10:15:42************************\r\n";
 
+void Write(Logger& logger, LogLevel level, const char* tag, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void Write(Logger& logger, LogLevel level, const char* tag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    logger.Write(level, tag, format, args);
+    va_end(args);
+}
+
 class LoggerTest : public testenv::TempEnvTest {
 protected:
     LoggerTest() { clock.SetLocal(2019, 3, 8, 10, 15, 42); }
 
     std::string Path() const { return env.Root() + "/test.log"; }
-
-    static void Write(Logger& logger, LogLevel level, const char* tag, const char* format, ...)
-        __attribute__((format(printf, 4, 5))) {
-        va_list args;
-        va_start(args, format);
-        logger.Write(level, tag, format, args);
-        va_end(args);
-    }
 
     std::string Tid() const { return std::to_string(platform::ThreadId()); }
 
@@ -154,37 +154,36 @@ TEST(LoggerConcurrency, EightThreadsWriteWholeLines) {
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&logger, t] {
                 const std::string filler(100 + t * 50, static_cast<char>('a' + t));
-                for (int i = 0; i < kPerThread; ++i) {
-                    va_list none{};
-                    (void)none;
-                    auto write = [&](const char* format, ...) {
-                        va_list args;
-                        va_start(args, format);
-                        logger.Write(Info, "Worker::Run", format, args);
-                        va_end(args);
-                    };
-                    write("%d %d %s", t, i, filler.c_str());
-                }
+                for (int i = 0; i < kPerThread; ++i)
+                    Write(logger, Info, "Worker::Run", "%d %d %s", t, i, filler.c_str());
             });
         }
         for (auto& thread : threads)
             thread.join();
     }
     std::istringstream lines(ReadFile(path));
-    const std::regex entry(
-        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \[(\d+)\]Worker::Run:\t\t(\d) (\d+) ([a-h]+)\r)");
     std::vector<int> next(kThreads, 0);
     std::set<std::string> threadIds;
     int count = 0;
     for (std::string line; std::getline(lines, line);) {
         if (line.rfind("****", 0) == 0)
             continue;
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, entry)) << line.substr(0, 80);
-        const int t = std::stoi(m[2]);
-        EXPECT_EQ(std::stoi(m[3]), next[t]++) << "entries of one thread stay in order";
-        EXPECT_EQ(m[4].str(), std::string(100 + t * 50, static_cast<char>('a' + t)));
-        threadIds.insert(m[1]);
+        // "YYYY-MM-DD HH:MM:SS [tid]Worker::Run:\t\t<t> <i> <filler>\r"
+        ASSERT_GT(line.size(), 21u);
+        ASSERT_EQ(line.substr(19, 2), " [") << line.substr(0, 80);
+        ASSERT_EQ(line.back(), '\r');
+        const size_t close = line.find(']');
+        ASSERT_NE(close, std::string::npos);
+        ASSERT_EQ(line.compare(close + 1, 14, "Worker::Run:\t\t"), 0) << line.substr(0, 80);
+        std::istringstream fields(line.substr(close + 15, line.size() - close - 16));
+        int t = -1, i = -1;
+        std::string filler, rest;
+        fields >> t >> i >> filler;
+        ASSERT_TRUE(t >= 0 && t < kThreads) << line.substr(0, 80);
+        EXPECT_FALSE(fields >> rest) << "nothing after the entry's own text";
+        EXPECT_EQ(i, next[t]++) << "entries of one thread stay in order";
+        EXPECT_EQ(filler, std::string(100 + t * 50, static_cast<char>('a' + t)));
+        threadIds.insert(line.substr(21, close - 21));
         ++count;
     }
     EXPECT_EQ(count, kThreads * kPerThread);
