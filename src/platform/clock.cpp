@@ -38,7 +38,8 @@ std::string FormatLocalTime(std::time_t when, const char* format) {
     if (!localtime_r(&when, &local))
         return {};
     // strftime returns 0 both for an empty result and for a buffer too small, so grow and retry.
-    if (!format || !*format) return {};
+    if (!format || !*format)
+        return {};
     std::string buffer(128, '\0');
     for (; buffer.size() <= 65536; buffer.resize(buffer.size() * 2)) {
         const size_t n = std::strftime(buffer.data(), buffer.size(), format, &local);

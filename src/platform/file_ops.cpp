@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -104,27 +105,35 @@ bool RemoveAt(int parent, const char* name) {
     return ::unlinkat(parent, name, AT_REMOVEDIR) == 0 && ok;
 }
 
+// A name for a temporary entry beside dstName that no file of the user's will have.
+std::string TemporaryName(const char* dstName) {
+    static std::atomic<unsigned> counter{0};
+    return ".parlatto-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + dstName;
+}
+
 // Copies a regular file or a link from one folder to another, replacing the target atomically.
 bool CopyEntryAt(int srcParent, const char* name, const struct stat& st, int dstParent, const char* dstName) {
-    const std::string temp = std::string(".") + dstName + ".moving";
+    const std::string temp = TemporaryName(dstName);
     if (S_ISLNK(st.st_mode)) {
         std::vector<char> target(static_cast<size_t>(st.st_size) + 2);
         const ssize_t n = ::readlinkat(srcParent, name, target.data(), target.size() - 1);
         if (n < 0)
             return false;
         target[static_cast<size_t>(n)] = '\0';
-        ::unlinkat(dstParent, temp.c_str(), 0);
         if (::symlinkat(target.data(), dstParent, temp.c_str()) != 0)
             return false;
     } else if (S_ISREG(st.st_mode)) {
         Fd in(::openat(srcParent, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (in.get() < 0)
             return false;
-        ::unlinkat(dstParent, temp.c_str(), 0);
-        Fd out(::openat(dstParent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        st.st_mode & 07777));
+        Fd out(::openat(dstParent, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (out.get() < 0)
             return false;
+        // The umask applies to a created file; a move keeps the mode, as a rename does.
+        if (::fchmod(out.get(), st.st_mode & 07777) != 0) {
+            ::unlinkat(dstParent, temp.c_str(), 0);
+            return false;
+        }
         char buffer[65536];
         for (;;) {
             const ssize_t n = ::read(in.get(), buffer, sizeof buffer);
@@ -156,19 +165,24 @@ bool MoveEntryAt(int srcParent, const char* name, int dstParent, const char* dst
     if (S_ISDIR(st.st_mode)) {
         if (dstExists && !dstIsDir && !RemoveAt(dstParent, dstName))
             return false;
+        bool created = false;
         if (!dstIsDir) {
             if (::renameat(srcParent, name, dstParent, dstName) == 0)
                 return true;
             if (errno != EXDEV)
                 return false;
-            if (::mkdirat(dstParent, dstName, st.st_mode & 07777) != 0)
+            // Writable while it fills up, whatever the source's mode; the umask must not apply.
+            if (::mkdirat(dstParent, dstName, 0700) != 0)
                 return false;
+            created = true;
         }
         Fd src(OpenDirNoFollow(srcParent, name));
         Fd target(OpenDirNoFollow(dstParent, dstName));
         if (src.get() < 0 || target.get() < 0)
             return false;
-        const bool ok = MergeDirs(src.get(), target.get());
+        bool ok = MergeDirs(src.get(), target.get());
+        if (created && ::fchmod(target.get(), st.st_mode & 07777) != 0)
+            ok = false;
         return ::unlinkat(srcParent, name, AT_REMOVEDIR) == 0 && ok;
     }
 

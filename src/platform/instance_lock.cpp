@@ -125,13 +125,21 @@ void InstanceLock::Listen() {
         if (fds[1].revents)
             return;
         const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0)
+        if (client < 0) {
+            // Out of descriptors or memory: the socket stays readable, so back off instead of spinning.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                ::poll(nullptr, 0, 100);
             continue;
+        }
         char buffer[sizeof kRequest] = {};
         size_t got = 0;
+        // One slow client must not hold the listener: the whole request gets half a second.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
         while (got < sizeof kRequest - 1) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             pollfd in{client, POLLIN, 0};
-            if (::poll(&in, 1, 1000) <= 0)
+            if (left.count() <= 0 || ::poll(&in, 1, static_cast<int>(left.count())) <= 0)
                 break;
             const ssize_t n = ::recv(client, buffer + got, sizeof kRequest - 1 - got, 0);
             if (n <= 0)

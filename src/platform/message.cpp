@@ -46,7 +46,8 @@ bool IsLiveWindow(WindowHandle handle) {
 
 WindowHandle FindWindowByClass(std::string_view className) {
     // Receivers registered without a class must not be found by an empty name.
-    if (className.empty()) return WindowHandle::Null;
+    if (className.empty())
+        return WindowHandle::Null;
     Registry& r = TheRegistry();
     std::lock_guard lock(r.mutex);
     for (auto it = r.live.rbegin(); it != r.live.rend(); ++it) {
