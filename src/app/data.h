@@ -38,6 +38,8 @@ public:
     // The voice 1 to 4, read from the settings the first time (while the stored value is not 0).
     int GetAudioType();
     void SetAudioType(int type);
+    // Uses this voice for the rest of the run without storing it (the headless converter).
+    void SetAudioTypeForRun(int type) { audioType_ = type; }
 
     // Replaces the credential pool; the rotation index carries over.
     void AddKey(std::vector<KeyPair> keys);

@@ -37,7 +37,7 @@ StartupResult StartServices(const StartupOptions& options) {
     const std::string dataDir = PubUtils::GetDataDir();
     Logger::OpenGlobal();
 
-    if (!PubUtils::CheckSingleInstance(L"Parlatto", L"Parlatto"))
+    if (options.singleInstance && !PubUtils::CheckSingleInstance(L"Parlatto", L"Parlatto"))
         return StartupResult::AlreadyRunning;
 
     // libcurl leaves SIGPIPE to the program (CURLOPT_NOSIGNAL); a closed peer must not kill us.

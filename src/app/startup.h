@@ -9,6 +9,8 @@
 struct StartupOptions {
     // Runs once the data folder is first resolved, before the log opens.
     std::function<void(const std::string& dataDir)> onDataDirResolved;
+    // Programs that may run beside the window (the headless converter) skip the instance check.
+    bool singleInstance = true;
 };
 
 enum class StartupResult { Run, AlreadyRunning };

@@ -20,6 +20,7 @@ struct DataDirCache {
     std::mutex mutex;
     std::string path;
     std::string exeDirOverride;
+    std::string workDirOverride;
     std::function<void(const std::string&)> hook;
 };
 
@@ -72,7 +73,13 @@ std::string GetDataDir() {
 }
 
 std::string GetTempDir() {
-    const std::string path = GetDataDir() + "/Temp";
+    std::string path;
+    {
+        std::lock_guard lock(Cache().mutex);
+        path = Cache().workDirOverride;
+    }
+    if (path.empty())
+        path = GetDataDir() + "/Temp";
     if (!platform::PathExists(path))
         ::mkdir(path.c_str(), 0700);
     return path;
@@ -122,6 +129,12 @@ void ResetDataDirForTesting() {
     std::lock_guard lock(Cache().mutex);
     Cache().path.clear();
     Cache().hook = nullptr;
+    Cache().workDirOverride.clear();
+}
+
+void SetWorkDirOverride(const std::string& dir) {
+    std::lock_guard lock(Cache().mutex);
+    Cache().workDirOverride = dir;
 }
 
 void SetExeDirForTesting(const std::string& dir) {

@@ -16,6 +16,9 @@ std::string GetExeDir();
 std::string GetDataDir();
 // The work folder data folder + "/Temp", created again whenever it is missing.
 std::string GetTempDir();
+// Makes GetTempDir answer this folder instead (empty: the usual one), for a process that must not
+// share the work folder of a running window.
+void SetWorkDirOverride(const std::string& dir);
 // Moves the work folder into the user's private temporary folder "<TMPDIR>/Parlatto-<uid>",
 // merging with what an earlier run left there. False when nothing could be moved.
 bool ClearTempDir();

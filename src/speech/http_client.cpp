@@ -57,8 +57,8 @@ int HttpClient::Get(std::string url, const ParamMap* params, const ParamMap* hea
     return Perform(url, headers, nullptr, response);
 }
 
-int HttpClient::Post(std::string url, const ParamMap* params, const std::string& body, const ParamMap* headers,
-                     std::string* response) {
+int HttpClient::Post(std::string url, const ParamMap* params, const std::string& body,
+                     const ParamMap* headers, std::string* response) {
     if (params)
         AppendQuery(*params, url);
     return Perform(url, headers, &body, response);

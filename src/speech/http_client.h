@@ -38,7 +38,8 @@ public:
     static void Escape(const std::string& text, std::string& out);
 
 private:
-    int Perform(const std::string& url, const ParamMap* headers, const std::string* body, std::string* response);
+    int Perform(const std::string& url, const ParamMap* headers, const std::string* body,
+                std::string* response);
 
     bool debug_ = false;
     int connectTimeout_ = 10000;
