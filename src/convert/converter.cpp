@@ -31,7 +31,9 @@ std::string Absolute(const std::string& path) {
     char buffer[PATH_MAX];
     if (!::getcwd(buffer, sizeof buffer))
         return path;
-    return std::string(buffer) + "/" + path;
+    if (path.empty() || path == ".")
+        return buffer;
+    return std::string(buffer) + "/" + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
 std::string BaseName(const std::string& path) {
@@ -201,7 +203,7 @@ int RunConversion(const ConvertOptions& options, std::ostream& out, std::ostream
                     failedPieces += (failedPieces.empty() ? "" : ", ") + std::to_string(piece->index + 1);
             const std::string folder =
                 finished.back()->file.substr(0, finished.back()->file.find_last_of('/'));
-            const std::string result = options.outDir + "/" + ResultName(job.path);
+            const std::string result = Absolute(options.outDir) + "/" + ResultName(job.path);
             if (!failedPieces.empty()) {
                 err << "parlatto-convert: " << job.name << ": pieces " << failedPieces
                     << " failed after 10 attempts; the MP3 lacks them\n";

@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "convert/converter.h"
 #include "core/paths.h"
+#include "platform/error.h"
 #include "platform/file_ops.h"
 #include "platform/process_info.h"
 
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
         return kConvertUsage;
     }
 
+    platform::SetDebugOutputEnabled(false);  // stderr belongs to the user here; the log has it all
     StartupOptions startup;
     startup.singleInstance = false;  // it may run beside the window
     StartServices(startup);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -22,7 +23,17 @@ std::string ErrorText(int code) {
     return text ? std::string(text) : std::string("(null)");
 }
 
+namespace {
+std::atomic<bool> g_debugOutput{true};
+}  // namespace
+
+void SetDebugOutputEnabled(bool enabled) {
+    g_debugOutput.store(enabled);
+}
+
 void DebugOutput(std::string_view text) {
+    if (!g_debugOutput.load(std::memory_order_relaxed))
+        return;
     const int saved = errno;
     const char* data = text.data();
     size_t left = text.size();

@@ -13,5 +13,7 @@ std::string ErrorText(int code);
 
 // Writes the text to stderr in one write, so lines of concurrent writers stay whole.
 void DebugOutput(std::string_view text);
+// Command-line programs, whose stderr is the user's, turn the echo off.
+void SetDebugOutputEnabled(bool enabled);
 
 }  // namespace platform

@@ -5,9 +5,12 @@
 
 #include <gmock/gmock.h>
 
+#include <clocale>
 #include <memory>
 
 int main(int argc, char** argv) {
+    // As a desktop session has it: libraries that take wide file names convert them by the locale.
+    std::setlocale(LC_CTYPE, "C.UTF-8");
     ::testing::InitGoogleMock(&argc, argv);
     auto outer = std::make_unique<testenv::ScopedEnvironment>();
     const int result = RUN_ALL_TESTS();
