@@ -12,6 +12,9 @@
 
 namespace platform {
 
+// Writes every byte, resuming after interruptions and short writes.
+bool WriteAll(int fd, const char* data, std::size_t size);
+
 bool PathExists(const std::string& path);   // anything, a dangling link included
 bool IsDirectory(const std::string& path);  // a real folder, not a link to one
 

@@ -59,6 +59,8 @@ char32_t DecodeOne(std::string_view text, size_t& pos) {
     return value;
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t c) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
         c = kReplacement;
@@ -78,8 +80,6 @@ void AppendUtf8(std::string& out, char32_t c) {
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
-
-}  // namespace
 
 std::wstring Utf8ToWide(std::string_view text) {
     static_assert(sizeof(wchar_t) == 4, "wide strings are UTF-32 on this platform");

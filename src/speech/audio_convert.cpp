@@ -120,6 +120,7 @@ bool CAudioConvert::StartJob(std::string source, PubUtils::TextError* error) {
     }
     if (error)
         *error = PubUtils::TextError::None;
+    std::string().swap(text);  // the pieces hold every byte now
 
     const std::string folder = copy.substr(0, copy.find_last_of('/') + 1);
     RemoveJob(source);
@@ -135,8 +136,7 @@ bool CAudioConvert::StartJob(std::string source, PubUtils::TextError* error) {
         piece->count = count;
         piece->index = i;
         piece->voice = voice;
-        piece->text = AnsiToWide(texts[static_cast<size_t>(i)]);
-        std::string().swap(texts[static_cast<size_t>(i)]);
+        piece->text = std::move(texts[static_cast<size_t>(i)]);
         piece->id = g_nextPieceId++;
         piece->file = folder + std::to_string(i + 1) + ".mp3";
         job.pieces.push_back(std::move(piece));
@@ -148,8 +148,8 @@ bool CAudioConvert::StartJob(std::string source, PubUtils::TextError* error) {
             pieces_.emplace(piece->id, piece);
         }
         jobs_[source] = std::move(job);
-        StartNextTask();
     }
+    StartNextTask();
     return true;
 }
 
@@ -165,7 +165,7 @@ void CAudioConvert::StartNextTask() {
         ++piece->attempts;
         auto* task = new CAudioTask;
         task->SetCallback(&Gate::OnTaskDone, gate_.get(), piece->id, gate_);
-        if (task->StartTask({piece->text, piece->voice}))
+        if (task->StartTask({AnsiToWide(piece->text), piece->voice}))
             return;  // the task is on its own now
         delete task;
         --running_;
@@ -219,7 +219,7 @@ bool CAudioConvert::RecordFinal(const std::shared_ptr<AudioPiece>& piece, int co
     piece->code = code;
     piece->error = std::move(error);
     piece->audioBytes = bytes;
-    std::wstring().swap(piece->text);
+    std::string().swap(piece->text);
     piece->finished = true;
     auto job = jobs_.find(piece->job);
     *removed = !pieces_.count(piece->id) || job == jobs_.end();

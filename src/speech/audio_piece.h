@@ -12,7 +12,7 @@ struct AudioPiece {
     int count = 0;  // pieces of the job
     int index = 0;  // from 0
     int voice = 0;
-    std::wstring text;           // released once the piece is finished
+    std::string text;            // UTF-8, a quarter of its wide form here; released once finished
     std::uint64_t id = 0;        // unique for the run
     std::string file;            // job folder + "/" + (index + 1) + ".mp3"
     int code = 0;                // of the final attempt: 0 success, -1 failure

@@ -50,19 +50,6 @@ int OpenForReading(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Copies the bytes of the open source into a temporary file of the folder and renames it over
 // target, so that a reader never sees half a copy. Leaves errno set on failure.
 bool CopyInto(int in, const std::string& folder, const std::string& target) {
@@ -80,7 +67,7 @@ bool CopyInto(int in, const std::string& folder, const std::string& target) {
             ok = n == 0;
             break;
         }
-        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+        if (!platform::WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
             ok = false;
             break;
         }
@@ -93,24 +80,6 @@ bool CopyInto(int in, const std::string& folder, const std::string& target) {
         errno = cause;
     }
     return ok;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian) {
@@ -130,7 +99,7 @@ std::string Utf16ToUtf8(std::string_view bytes, bool littleEndian) {
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD;
         }
-        AppendUtf8(out, cp);
+        platform::AppendUtf8(out, cp);
     }
     if (bytes.size() % 2 != 0)
         out += kReplacement;

@@ -5,9 +5,6 @@
 #include "support/test_env.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -95,18 +92,9 @@ TEST(HttpClientRequest, StatusCodesAreNotExamined) {
 }
 
 TEST(HttpClientRequest, TransportFailuresReturnLibcurlsCode) {
-    // A port that was just free: nothing listens there.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
     HttpClient client;
     std::string response;
-    EXPECT_EQ(client.Get("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", nullptr,
+    EXPECT_EQ(client.Get("http://127.0.0.1:" + std::to_string(testenv::UnusedLoopbackPort()) + "/", nullptr,
                          nullptr, &response),
               CURLE_COULDNT_CONNECT);
 

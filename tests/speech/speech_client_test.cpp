@@ -5,9 +5,6 @@
 #include "support/test_env.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -124,15 +121,7 @@ TEST_F(SpeechClientTest, TokenReplyWithoutATokenSendsAnEmptyOne) {
 }
 
 TEST_F(SpeechClientTest, WithoutNetworkBothRequestsFailWithTheConnectCode) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    const std::string dead = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+    const std::string dead = "http://127.0.0.1:" + std::to_string(testenv::UnusedLoopbackPort());
     SpeechClient client("1", "k", "s", {dead + "/oauth/2.0/token", dead + "/text2audio"});
     EXPECT_EQ(client.GetAccessToken(), "{\n\t\"curl_error_code\" : 7\n}\n");
     std::string audio;

@@ -61,6 +61,9 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 
+// A loopback port that was free a moment ago: nothing listens there.
+int UnusedLoopbackPort();
+
 // Waits (polling) until the condition holds or the timeout passes; returns the condition.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
