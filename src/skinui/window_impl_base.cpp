@@ -445,7 +445,7 @@ void WindowImplBase::closeEvent(QCloseEvent* event) {
 
 void WindowImplBase::resizeEvent(QResizeEvent*) {
     if (root_)
-        root_->setGeometry(rect());
+        root_->setGeometry(rect().marginsRemoved(root_->Padding()));
     if (!roundCorner_.isEmpty() && !isMaximized()) {
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()), roundCorner_.width(), roundCorner_.height());
