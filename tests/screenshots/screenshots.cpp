@@ -1,0 +1,93 @@
+// Renders the program's windows offscreen into PNG files, for people to look at:
+// build/screenshots/*.png. Run by the test suite, so the pictures follow every change.
+
+#include "skinui/skin_list.h"
+#include "skinui/skin_resources.h"
+#include "skinui/window_impl_base.h"
+#include "ui/message_wnd.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+class Gallery : public WindowImplBase, public IListCallbackUI {
+public:
+    QString GetWindowClassName() const override { return "Gallery"; }
+    QString GetSkinFile() const override { return "Gallery.xml"; }
+    void InitWindow() override {
+        auto* list = Find<CListUI>("list");
+        list->SetTextCallback(this);
+        for (int i = 0; i < 9; ++i)
+            list->AddAt(new CListTextElementUI(list), i);
+        list->SelectItem(1);
+    }
+    QString GetItemText(CListTextElementUI*, int row, int column) override {
+        static const char* names[] = {"文本1.txt", "春天来了，公园里的花都开了，孩子们在草地上奔跑.txt",
+                                      "report.txt"};
+        switch (column) {
+            case 0:
+                return QString::fromUtf8(names[row % 3]);
+            case 1:
+                return ".txt";
+            case 2:
+                return row % 2 ? "01:15" : "";
+            case 3:
+                return QString("%1%").arg((row * 37) % 101);
+            default:
+                return "开始  删除";
+        }
+    }
+};
+
+bool Save(QWidget& window, const QString& path) {
+    const bool ok = window.grab().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    SkinResources::InstallFontSubstitutions();
+    bool ok = true;
+    SkinResources::Instance().SetDiagnosticHook([&ok](const std::wstring& text) {
+        std::fprintf(stderr, "%s", QString::fromStdWString(text).toUtf8().constData());
+        ok = false;
+    });
+    SkinResources::Instance().SetFileSource([](const QString& name) -> std::optional<QByteArray> {
+        for (const char* dir : {PARLATTO_SKIN_DIR, PARLATTO_GALLERY_DIR}) {
+            QFile file(QString(dir) + "/" + name);
+            if (file.open(QIODevice::ReadOnly))
+                return file.readAll();
+        }
+        return std::nullopt;
+    });
+    const QString out = argc > 1 ? argv[1] : "screenshots";
+    QDir().mkpath(out);
+
+    CMessageWnd one(false, 0);
+    one.SetButtons(L"确定", L"", false);
+    one.SetMessageText(L"成功保存 3 个结果");
+    one.ShowMessage(nullptr);
+    QTest::qWait(20);
+    ok = Save(one, out + "/message_one_button.png") && ok;
+
+    CMessageWnd two(false, 0);
+    two.SetMessageText(L"检测到新版本 v1.0.7，是否立即更新？更新期间程序会关闭。");
+    two.ShowMessage(nullptr);
+    QTest::qWait(20);
+    ok = Save(two, out + "/message_two_buttons.png") && ok;
+
+    Gallery gallery;
+    gallery.Create(nullptr, kWindowVisible, 0, 0, 0, 0);
+    QTest::qWait(20);
+    ok = Save(gallery, out + "/controls.png") && ok;
+    return ok ? 0 : 1;
+}
