@@ -118,7 +118,10 @@ CListUI::CListUI(QWidget* parent)
     : CControlUI(parent), header_(new CListHeaderUI(this)), scrollBar_(new QScrollBar(Qt::Vertical, this)) {
     body_ = new ListBody(this, scrollBar_);
     scrollBar_->setRange(0, 0);
-    connect(scrollBar_, &QScrollBar::valueChanged, this, [this] { PlaceChildren(); });
+    connect(scrollBar_, &QScrollBar::valueChanged, this, [this](int value) {
+        PlaceChildren();
+        Notify("valuechanged", value);
+    });
 }
 
 bool CListUI::SetAttribute(const QString& name, const QString& value) {

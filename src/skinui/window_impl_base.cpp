@@ -80,6 +80,8 @@ bool WindowImplBase::Create(QWidget* owner, unsigned flags, int x, int y, int wi
     if (owner)
         setParent(owner, (flags & kWindowPopup ? Qt::Dialog : Qt::Window) | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
+    static const bool fonts = (SkinResources::InstallFontSubstitutions(), true);
+    (void)fonts;
 
     QSize skinSize(width, height);
     const QString skinFile = GetSkinFile();

@@ -306,6 +306,31 @@ TEST_F(SkinFixture, MalformedSkinsAreReportedNotFatal) {
     }
 }
 
+TEST_F(SkinFixture, SystemCommandsMinimiseMaximiseAndRestore) {
+    files["w.xml"] = R"(<Window size="200,120" mininfo="150,100"><HorizontalLayout>
+      <Control name="left" width="50"/><Label name="right"/></HorizontalLayout></Window>)";
+    TestWindow window("w.xml");
+    ASSERT_TRUE(window.Create(nullptr, kWindowVisible, 0, 0, 0, 0));
+    EXPECT_EQ(window.FindControlAt(QPoint(10, 10)), window.FindControl("left"));
+    EXPECT_EQ(window.FindControlAt(QPoint(120, 10)), window.FindControl("right"));
+    const struct {
+        std::uintptr_t command;
+        std::function<bool()> holds;
+    } steps[] = {
+        {0xF030, [&] { return window.isMaximized(); }},
+        {platform::SC_RESTORE, [&] { return !window.isMaximized() && !window.isMinimized(); }},
+        {0xF020, [&] { return window.isMinimized(); }},
+        {platform::SC_RESTORE, [&] { return !window.isMinimized(); }},
+    };
+    for (const auto& step : steps) {
+        ASSERT_TRUE(platform::PostMessage(window.Handle(), platform::WM_SYSCOMMAND, step.command));
+        EXPECT_TRUE(QTest::qWaitFor(step.holds)) << std::hex << step.command;
+    }
+    window.resize(10, 10);
+    EXPECT_EQ(window.size(), QSize(150, 100)) << "the minimum size holds";
+    EXPECT_EQ(window.finals, 0);
+}
+
 TEST(SkinValues, ParseTheirForms) {
     EXPECT_EQ(ParseSkinColor("#80FF0000"), QColor::fromRgba(0x80FF0000));
     EXPECT_FALSE(ParseSkinColor("#FF0000").has_value());
