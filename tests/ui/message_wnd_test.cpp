@@ -50,19 +50,19 @@ public:
             ++*deleted_;
     }
     void Notify(TNotifyUI& msg) override {
-        if (msg.sType == "timer")
-            ++ticks;
+        if (msg.sType == "timer" && ticks_)
+            ++*ticks_;
         CMessageWnd::Notify(msg);
     }
     void OnFinalMessage() override {
         ++finals;
         CMessageWnd::OnFinalMessage();
     }
-    int ticks = 0;
     int finals = 0;
 
 private:
     int* deleted_;
+    int* ticks_;
 };
 
 TEST(MessageBoxPlacement, CentredOnTheOwnerAndKeptInsideTheWorkArea) {
@@ -135,12 +135,13 @@ TEST_F(MessageWndTest, ButtonsAnswerOneOrTwoAndClose) {
 }
 
 TEST_F(MessageWndTest, CountdownClosesAfterTheFifthTickWithoutAnswering) {
-    int deleted = 0;
-    auto* box = new CountingBox(true, 5, &deleted);
+    int deleted = 0, ticks = 0;
+    auto* box = new CountingBox(true, 5, &deleted, &ticks);
     box->SetButtons(L"确定", L"", false);
     box->SetMessageText(L"暂无需要保存的内容!");
     box->ShowMessage(nullptr, Record());
     ASSERT_TRUE(QTest::qWaitFor([&] { return deleted == 1; }));
+    EXPECT_EQ(ticks, 5) << "closed by the fifth tick";
     EXPECT_TRUE(answers.empty());
     QTest::qWait(30);
     EXPECT_EQ(deleted, 1) << "deleted once";
