@@ -43,8 +43,8 @@ protected:
 // Counts its countdown ticks and its own deletion.
 class CountingBox : public CMessageWnd {
 public:
-    CountingBox(bool autoDelete, int seconds, int* deleted)
-        : CMessageWnd(autoDelete, seconds), deleted_(deleted) {}
+    CountingBox(bool autoDelete, int seconds, int* deleted, int* ticks = nullptr)
+        : CMessageWnd(autoDelete, seconds), deleted_(deleted), ticks_(ticks) {}
     ~CountingBox() override {
         if (deleted_)
             ++*deleted_;
