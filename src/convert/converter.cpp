@@ -36,18 +36,6 @@ std::string Absolute(const std::string& path) {
     return std::string(buffer) + "/" + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The result's name: the text's file name without its last four characters (".txt"), + ".mp3".
-std::string ResultName(const std::string& path) {
-    std::string name = BaseName(path);
-    name = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
-    return name + ".mp3";
-}
-
 std::string Elapsed(const TextJob& job) {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - job.started)
@@ -73,10 +61,7 @@ void ShowProgress(TextJob& job, std::ostream& out, bool tty) {
     job.shownPercent = percent;
 }
 
-bool CopyResult(const std::string& from, const std::string& to) {
-    const auto bytes = platform::ReadWholeFile(from);
-    return bytes && platform::WriteFileAtomic(to, *bytes, 0644);
-}
+bool CopyResult(const std::string& from, const std::string& to) { return platform::CopyFileReplacing(from, to); }
 
 }  // namespace
 
@@ -203,7 +188,7 @@ int RunConversion(const ConvertOptions& options, std::ostream& out, std::ostream
                     failedPieces += (failedPieces.empty() ? "" : ", ") + std::to_string(piece->index + 1);
             const std::string folder =
                 finished.back()->file.substr(0, finished.back()->file.find_last_of('/'));
-            const std::string result = Absolute(options.outDir) + "/" + ResultName(job.path);
+            const std::string result = Absolute(options.outDir) + "/" + PubUtils::ResultFileName(job.path);
             if (!failedPieces.empty()) {
                 err << "parlatto-convert: " << job.name << ": pieces " << failedPieces
                     << " failed after 10 attempts; the MP3 lacks them\n";

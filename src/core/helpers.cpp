@@ -47,4 +47,12 @@ std::wstring CutString(const std::wstring& text, const std::wstring& delimiter, 
     return text.substr(keepDelimiter ? p : p + delimiter.size());
 }
 
+std::string ResultFileName(const std::string& textPath) {
+    const size_t slash = textPath.find_last_of('/');
+    std::string name = slash == std::string::npos ? textPath : textPath.substr(slash + 1);
+    if (name.size() >= 4)
+        name.resize(name.size() - 4);
+    return name + ".mp3";
+}
+
 }  // namespace PubUtils

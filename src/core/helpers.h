@@ -18,4 +18,8 @@ std::string Md5Hex(std::string_view text);
 std::wstring CutString(const std::wstring& text, const std::wstring& delimiter, bool fromEnd, bool keepFront,
                        bool keepDelimiter);
 
+// The saved name of a text's result: its file name without the last four characters (".txt"),
+// a name shorter than that whole, then ".mp3": story.txt -> story.mp3, abc -> abc.mp3.
+std::string ResultFileName(const std::string& textPath);
+
 }  // namespace PubUtils

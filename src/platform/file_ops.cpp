@@ -291,6 +291,21 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t newM
     return true;
 }
 
+bool CopyFileReplacing(const std::string& source, const std::string& target) {
+    struct stat st{};
+    if (::stat(source.c_str(), &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    Fd srcParent(::open(ParentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dstParent(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (srcParent.get() < 0 || dstParent.get() < 0)
+        return false;
+    return CopyEntryAt(srcParent.get(), NameOf(source).c_str(), st, dstParent.get(), NameOf(target).c_str());
+}
+
 bool MoveTree(const std::string& source, const std::string& target) {
     Fd srcParent(::open(ParentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     Fd dstParent(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -60,9 +60,10 @@ bool CControlUI::SetAttribute(const QString& name, const QString& value) {
         bkColor_ = ParseSkinColor(value).value_or(QColor());
     else if (name == "bkcolor2")
         bkColor2_ = ParseSkinColor(value).value_or(QColor());
-    else if (name == "bordersize")
-        borderSize_ = ParseSkinInt(value).value_or(0);
-    else if (name == "bordercolor")
+    else if (name == "bordersize") {
+        const auto all = ParseSkinInt(value);
+        border_ = all ? QMargins(*all, *all, *all, *all) : ParseSkinRect(value).value_or(QMargins());
+    } else if (name == "bordercolor")
         borderColor_ = ParseSkinColor(value).value_or(QColor());
     else if (name == "bkimage")
         SetBkImage(value);
@@ -145,13 +146,14 @@ void CControlUI::paintEvent(QPaintEvent*) {
     PaintBackground(painter);
     PaintStatusImage(painter);
     PaintText(painter);
-    if (borderSize_ > 0 && borderColor_.isValid()) {
-        QPen pen(borderColor_, borderSize_);
-        pen.setJoinStyle(Qt::MiterJoin);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        const qreal half = borderSize_ / 2.0;
-        painter.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
+    if (!border_.isNull() && borderColor_.isValid()) {
+        const QRect r = rect();
+        painter.fillRect(QRect(r.left(), r.top(), border_.left(), r.height()), borderColor_);
+        painter.fillRect(QRect(r.left(), r.top(), r.width(), border_.top()), borderColor_);
+        painter.fillRect(QRect(r.right() + 1 - border_.right(), r.top(), border_.right(), r.height()),
+                         borderColor_);
+        painter.fillRect(QRect(r.left(), r.bottom() + 1 - border_.bottom(), r.width(), border_.bottom()),
+                         borderColor_);
     }
 }
 

@@ -63,7 +63,7 @@ protected:
     QMargins padding_;
     QColor bkColor_;
     QColor bkColor2_;
-    int borderSize_ = 0;
+    QMargins border_;  // widths of the left, top, right and bottom border
     QColor borderColor_;
     QString bkImage_;
     QString text_;

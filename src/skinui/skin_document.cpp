@@ -7,19 +7,33 @@
 
 namespace {
 
-enum class Kind { Int, Bool, Color, Rect, Size, Text, Align };
+enum class Kind { Int, Bool, Color, Rect, Size, Text, Align, IntOrRect };
 
 using Schema = std::map<QString, Kind>;
 
 const Schema& ControlSchema() {
     static const Schema schema = {
-        {"name", Kind::Text},      {"width", Kind::Int},         {"height", Kind::Int},
-        {"padding", Kind::Rect},   {"bkcolor", Kind::Color},     {"bkcolor2", Kind::Color},
-        {"bordersize", Kind::Int}, {"bordercolor", Kind::Color}, {"bkimage", Kind::Text},
-        {"visible", Kind::Bool},   {"enabled", Kind::Bool},      {"tooltip", Kind::Text},
-        {"text", Kind::Text},      {"font", Kind::Int},          {"textcolor", Kind::Color},
-        {"align", Kind::Align},    {"textpadding", Kind::Rect},  {"endellipsis", Kind::Bool},
-        {"showhtml", Kind::Bool},  {"multiline", Kind::Bool},    {"dest", Kind::Rect},
+        {"name", Kind::Text},
+        {"width", Kind::Int},
+        {"height", Kind::Int},
+        {"padding", Kind::Rect},
+        {"bkcolor", Kind::Color},
+        {"bkcolor2", Kind::Color},
+        {"bordersize", Kind::IntOrRect},
+        {"bordercolor", Kind::Color},
+        {"bkimage", Kind::Text},
+        {"visible", Kind::Bool},
+        {"enabled", Kind::Bool},
+        {"tooltip", Kind::Text},
+        {"text", Kind::Text},
+        {"font", Kind::Int},
+        {"textcolor", Kind::Color},
+        {"align", Kind::Align},
+        {"textpadding", Kind::Rect},
+        {"endellipsis", Kind::Bool},
+        {"showhtml", Kind::Bool},
+        {"multiline", Kind::Bool},
+        {"dest", Kind::Rect},
     };
     return schema;
 }
@@ -75,7 +89,8 @@ const std::map<QString, Schema>& Schemas() {
                             {"itemhotbkcolor", Kind::Color},
                             {"itemalign", Kind::Align},
                             {"itemendellipsis", Kind::Bool},
-                            {"itemtextpadding", Kind::Rect}});
+                            {"itemtextpadding", Kind::Rect},
+                            {"inset", Kind::Rect}});
         s["ListHeader"] = Extend({});
         s["ListHeaderItem"] = Extend({{"sepimage", Kind::Text}, {"sepwidth", Kind::Int}});
         return s;
@@ -105,6 +120,8 @@ bool Valid(Kind kind, const QString& value) {
             return ParseSkinSize(value).has_value();
         case Kind::Align:
             return ValidAlign(value);
+        case Kind::IntOrRect:
+            return ParseSkinInt(value).has_value() || ParseSkinRect(value).has_value();
         case Kind::Text:
             return true;
     }
@@ -204,11 +221,16 @@ SkinDocument ParseSkin(const QByteArray& xml, const QString& fileName) {
             node.line = static_cast<int>(reader.lineNumber());
             const auto& schemas = Schemas();
             auto schema = schemas.find(node.tag);
-            // Unknown tags are custom controls: the window's hook may know them.
-            const Schema& allowed = schema != schemas.end() ? schema->second : ControlSchema();
             for (const auto& attribute : reader.attributes()) {
                 const QString key = attribute.name().toString();
                 const QString value = attribute.value().toString();
+                // Unknown tags are custom controls: the control made by the window's hook checks
+                // its own attributes when it is built.
+                if (schema == schemas.end()) {
+                    node.attributes.emplace_back(key, value);
+                    continue;
+                }
+                const Schema& allowed = schema->second;
                 auto kind = allowed.find(key);
                 if (kind == allowed.end()) {
                     report(node.line, QString("unknown attribute %1 of %2").arg(key, node.tag));

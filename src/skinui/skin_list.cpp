@@ -85,8 +85,8 @@ void CListTextElementUI::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics(painter.font());
     for (int column = 0; column < list_->ColumnCount(); ++column) {
         const QRect header = list_->ColumnRect(column);
-        const QRect cell =
-            QRect(header.left(), 0, header.width(), height()).marginsRemoved(list_->itemTextPadding_);
+        const QRect cell = QRect(header.left() - list_->body_->x(), 0, header.width(), height())
+                               .marginsRemoved(list_->itemTextPadding_);
         QString text = list_->callback_->GetItemText(this, index, column);
         if (list_->itemEndEllipsis_)
             text = metrics.elidedText(text, Qt::ElideRight, cell.width());
@@ -149,6 +149,8 @@ bool CListUI::SetAttribute(const QString& name, const QString& value) {
         itemEndEllipsis_ = ParseSkinBool(value).value_or(false);
     else if (name == "itemtextpadding")
         itemTextPadding_ = ParseSkinRect(value).value_or(QMargins());
+    else if (name == "inset")
+        inset_ = ParseSkinRect(value).value_or(QMargins());
     else
         return CControlUI::SetAttribute(name, value);
     PlaceChildren();
@@ -207,7 +209,10 @@ bool CListUI::RemoveAt(int index) {
         selected_ = -1;
     else if (selected_ > index)
         --selected_;
-    delete row;
+    // Later: the row may be the widget whose click is being handled right now.
+    row->hide();
+    row->list_ = nullptr;
+    row->deleteLater();
     PlaceChildren();
     return true;
 }
@@ -250,18 +255,20 @@ void CListUI::RowClicked(CListTextElementUI* row, QPoint point, bool doubleClick
 }
 
 void CListUI::PlaceChildren() {
-    const int headerHeight =
-        showHeader_ ? std::max(0, header_->FixedHeight() > 0 ? header_->FixedHeight() : 24) : 0;
+    const QRect area = rect().marginsRemoved(inset_);
+    const int headerHeight = showHeader_ ? (header_->FixedHeight() > 0 ? header_->FixedHeight() : 24) : 0;
     header_->setVisible(showHeader_);
     const int content = GetCount() * itemHeight_;
-    const int bodyHeight = std::max(0, height() - headerHeight);
+    const int bodyHeight = std::max(0, area.height() - headerHeight);
     const bool bar = showScrollBar_ && content > bodyHeight;
     const int barWidth = bar ? scrollBar_->sizeHint().width() : 0;
-    header_->setGeometry(0, 0, width(), headerHeight);
+    // The header spans the rows only, so that its columns line up with their cells.
+    header_->setGeometry(area.left(), area.top(), std::max(0, area.width() - barWidth), headerHeight);
     header_->PlaceChildren();
-    body_->setGeometry(0, headerHeight, width() - barWidth, bodyHeight);
+    body_->setGeometry(area.left(), area.top() + headerHeight, std::max(0, area.width() - barWidth),
+                       bodyHeight);
     scrollBar_->setVisible(bar);
-    scrollBar_->setGeometry(width() - barWidth, headerHeight, barWidth, bodyHeight);
+    scrollBar_->setGeometry(area.right() + 1 - barWidth, area.top(), barWidth, area.height());
     scrollBar_->setRange(0, std::max(0, content - bodyHeight));
     scrollBar_->setPageStep(bodyHeight);
     scrollBar_->setSingleStep(itemHeight_);

@@ -55,6 +55,7 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    friend class CListUI;
     CListUI* list_;
     bool hot_ = false;
 };
@@ -115,4 +116,5 @@ private:
     int itemAlign_ = Qt::AlignLeft | Qt::AlignVCenter;
     bool itemEndEllipsis_ = false;
     QMargins itemTextPadding_;
+    QMargins inset_;
 };

@@ -77,8 +77,13 @@ void WindowImplBase::Notify(TNotifyUI& msg) {
 }
 
 bool WindowImplBase::Create(QWidget* owner, unsigned flags, int x, int y, int width, int height) {
-    if (owner)
-        setParent(owner, (flags & kWindowPopup ? Qt::Dialog : Qt::Window) | Qt::FramelessWindowHint);
+    if (owner) {
+        // A window of its own above its owner, gone with it; not a child widget, which would
+        // take on the owner's styles and input.
+        setWindowFlags((flags & kWindowPopup ? Qt::Dialog : Qt::Window) | Qt::FramelessWindowHint);
+        connect(owner, &QObject::destroyed, this, [this] { delete this; });
+        owner_ = owner;
+    }
     setAttribute(Qt::WA_DeleteOnClose, false);
     static const bool fonts = (SkinResources::InstallFontSubstitutions(), true);
     (void)fonts;
@@ -226,7 +231,8 @@ CControlUI* WindowImplBase::Build(const SkinNode& node, QWidget* parent) {
 
 void WindowImplBase::CenterWindow() {
     QRect area;
-    if (QWidget* owner = parentWidget(); owner && owner->isVisible() && !owner->isMinimized())
+    if (QWidget* owner = owner_ ? owner_.data() : parentWidget();
+        owner && owner->isVisible() && !owner->isMinimized())
         area = owner->frameGeometry();
     else if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
@@ -237,6 +243,12 @@ void WindowImplBase::ShowWindow(bool show) {
     if (destroyed_)
         return;
     setVisible(show);
+}
+
+void WindowImplBase::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (owner_ && windowHandle() && owner_->window()->windowHandle())
+        windowHandle()->setTransientParent(owner_->window()->windowHandle());
 }
 
 void WindowImplBase::Close(int code) {

@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QMap>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -107,6 +108,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     class Receiver;
@@ -119,6 +121,7 @@ private:
     bool StartFrameDrag(QPoint point);
 
     CControlUI* root_ = nullptr;
+    QPointer<QWidget> owner_;
     std::unique_ptr<Receiver> receiver_;
     platform::WindowHandle handle_ = platform::WindowHandle::Null;
     std::map<std::pair<CControlUI*, int>, QTimer*> timers_;

@@ -57,6 +57,16 @@ TEST(CutString, FileNameAndTypeOfAPath) {
     }
 }
 
+TEST(ResultFileName, DropsTheLastFourCharactersOfTheName) {
+    const struct {
+        const char* text;
+        const char* result;
+    } cases[] = {{"/home/u/docs/story.txt", "story.mp3"}, {"/tmp/Temp/文本3.txt", "文本3.mp3"},
+                 {"/x/.txt", ".mp3"},                     {"/x/abc", "abc.mp3"},
+                 {"story.md", "stor.mp3"},                {"/x/y/", ".mp3"}};
+    for (const auto& c : cases) EXPECT_EQ(PubUtils::ResultFileName(c.text), c.result) << c.text;
+}
+
 TEST(TextConvert, StopsAtAnEmbeddedZeroAndReplacesInvalidBytes) {
     EXPECT_EQ(AnsiToWide(std::string("ab\0cd", 5)), L"ab");
     EXPECT_EQ(WideToAnsi(std::wstring(L"ab\0cd", 5)), "ab");

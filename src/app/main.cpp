@@ -1,0 +1,56 @@
+// Parlatto: the start-up order, the event loop and the teardown order of the desktop program.
+
+#include "app/startup.h"
+#include "core/logger.h"
+#include "core/text_convert.h"
+#include "skinui/skin_archive.h"
+#include "skinui/skin_resources.h"
+#include "ui/rtmp_player.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPixmap>
+
+#include <langinfo.h>
+#include <clocale>
+#include <cstring>
+
+namespace {
+
+// File names reach some libraries as wide strings converted by the locale: keep it UTF-8.
+void EnsureUtf8Locale() {
+    const char* codeset = nl_langinfo(CODESET);
+    if (!codeset || std::strcmp(codeset, "UTF-8") != 0)
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (StartServices() == StartupResult::AlreadyRunning)
+        return 0;
+
+    QApplication app(argc, argv);
+    EnsureUtf8Locale();
+    QApplication::setApplicationName("Parlatto");
+    QApplication::setDesktopFileName("parlatto");
+
+    static SkinArchive archive = SkinArchive::FromMemory(kParlattoSkinZip, kParlattoSkinZipSize);
+    SkinResources& skins = SkinResources::Instance();
+    skins.SetDiagnosticHook([](const std::wstring& text) { DuilibExceptFunc(text); });
+    skins.SetFileSource([](const QString& name) { return archive.Read(name); });
+
+    int code = 0;
+    {
+        RtmpPlayer player;
+        player.Create(nullptr, 0, 0, 0, 800, 600);
+        player.SetIcon(QIcon(skins.Image("parlatto.png")));
+        player.CenterWindow();
+        Log(Info, "WinMain", "start app %s", WideToAnsi(kAppVersion).c_str());
+        code = app.exec();
+        skins.Clear();
+    }
+    StopServices();
+    (void)code;
+    return 0;
+}

@@ -1,0 +1,228 @@
+#include "ui/rtmp_player.h"
+
+#include "app/data.h"
+#include "core/logger.h"
+#include "core/paths.h"
+#include "playlist/play_list_ctrl.h"
+#include "skinui/skin_controls.h"
+#include "skinui/skin_resources.h"
+#include "speech/audio_convert.h"
+#include "speech/speech_client.h"
+#include "support/speech_server.h"
+#include "support/test_env.h"
+#include "ui/file_pickers.h"
+#include "ui/message_wnd.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+
+namespace {
+
+using testenv::ReadFile;
+using testenv::WriteFile;
+using ::testing::HasSubstr;
+
+// A folder picker that answers what the test says.
+class CannedPicker : public FilePicker {
+public:
+    QStringList PickFiles(QWidget*, const QString&, const QString&, const QString&, bool) override {
+        return files;
+    }
+    QString PickFolder(QWidget*, const QString& title) override {
+        titles << title;
+        return folder;
+    }
+    QStringList files;
+    QString folder;
+    QStringList titles;
+};
+
+class MainWindowTest : public testenv::TempEnvTest {
+protected:
+    MainWindowTest() {
+        PubUtils::GetDataDir();
+        WriteFile(env.DataDir() + "/config.ini", "[Parlatto]\nTokenUrl=" + server.TokenUrl() +
+                                                     "\nSynthesisUrl=" + server.SynthesisUrl() + "\n");
+        Logger::ReopenGlobalForTesting();
+        SpeechClient::ClearTokenCacheForTesting();
+        SkinResources::Instance().SetFileSource([](const QString& name) -> std::optional<QByteArray> {
+            QFile file(QString(PARLATTO_SKIN_DIR) + "/" + name);
+            if (!file.open(QIODevice::ReadOnly))
+                return std::nullopt;
+            return file.readAll();
+        });
+        SkinResources::Instance().SetDiagnosticHook(
+            [this](const std::wstring& text) { diagnostics << QString::fromStdWString(text); });
+        SetFilePickerForTesting(&picker);
+        RtmpPlayer::SetUrlOpenerForTesting([this](const QUrl& url) { opened << url.toLocalFile(); });
+        window = new RtmpPlayer;
+        window->Create(nullptr, 0, 0, 0, 800, 600);
+        list = window->PlayList();
+    }
+    ~MainWindowTest() override {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<CMessageWnd*>(w))
+                delete w;
+        delete window;
+        CData::Instance().SetMainWindow(platform::WindowHandle::Null);
+        SetFilePickerForTesting(nullptr);
+        RtmpPlayer::SetUrlOpenerForTesting(nullptr);
+        SkinResources::Instance().Clear();
+        SkinResources::Instance().SetDiagnosticHook(nullptr);
+    }
+
+    void Click(const char* name) { QTest::mouseClick(window->FindControl(name), Qt::LeftButton); }
+    // A press on a row's cell, as a person clicks it.
+    void ClickCell(int row, int column) {
+        CListTextElementUI* element = list->GetItemAt(row);
+        ASSERT_NE(element, nullptr);
+        const QRect header = list->ColumnRect(column);
+        const QPoint inList(header.center().x(), 0);
+        const QPoint local(element->mapFrom(list, inList).x(), element->height() / 2);
+        QTest::mouseClick(element, Qt::LeftButton, {}, local);
+    }
+    QString Cell(int row, int column) { return list->GetItemText(list->GetItemAt(row), row, column); }
+    bool WaitForStatus(int row, int status) {
+        return QTest::qWaitFor([&] { return list->GetItemStatus(row) == status; }, 60000);
+    }
+    QStringList Boxes() {
+        QStringList texts;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<CMessageWnd*>(w); box && box->isVisible())
+                texts << box->Find<CTextUI>("MainTxtLab")->GetText();
+        return texts;
+    }
+    std::string Text(const std::string& name, const std::string& content) {
+        WriteFile(env.Root() + "/" + name, content);
+        return env.Root() + "/" + name;
+    }
+
+    testenv::SpeechServer server;
+    CannedPicker picker;
+    QStringList opened;
+    QStringList diagnostics;
+    RtmpPlayer* window = nullptr;
+    CPlayListCtrl* list = nullptr;
+};
+
+TEST_F(MainWindowTest, TypedTextBecomesARowThatFinishesWithADuration) {
+    EXPECT_TRUE(diagnostics.isEmpty()) << diagnostics.join("").toStdString();
+    EXPECT_EQ(window->size(), QSize(800, 600));
+    window->Find<CRichEditUI>("edtText")->SetText("你好，世界。Hello world.");
+    Click("btnStart");
+    ASSERT_EQ(list->GetCount(), 1);
+    EXPECT_EQ(Cell(0, 0), "文本1.txt");
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    EXPECT_EQ(Cell(0, 3), "100%");
+    EXPECT_EQ(Cell(0, 5), "完成");
+    EXPECT_NE(Cell(0, 2), "00:00");
+    EXPECT_NE(Cell(0, 2), "");
+}
+
+TEST_F(MainWindowTest, ConvertAllStartsOnlyIdleRows) {
+    picker.files = {QString::fromStdString(Text("a.txt", "Alpha.")),
+                    QString::fromStdString(Text("b.txt", "Bravo.")),
+                    QString::fromStdString(Text("c.txt", "Charlie."))};
+    Click("btnAdd");
+    ASSERT_EQ(list->GetCount(), 3);
+    ClickCell(1, 5);  // the operation cell starts row 1
+    ASSERT_TRUE(WaitForStatus(1, Done));
+    server.Hold();
+    Click("btnStartAll");
+    EXPECT_EQ(list->GetItemStatus(0), Converting);
+    EXPECT_EQ(list->GetItemStatus(1), Done);
+    EXPECT_EQ(list->GetItemStatus(2), Converting);
+    ClickCell(1, 5);
+    EXPECT_EQ(list->GetItemStatus(1), Done) << "the operation cell of a Done row does nothing";
+    server.Release();
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    ASSERT_TRUE(WaitForStatus(2, Done));
+}
+
+TEST_F(MainWindowTest, DeletingAConvertingRowIsRefusedWithAMessage) {
+    picker.files = {QString::fromStdString(Text("a.txt", "Alpha.")),
+                    QString::fromStdString(Text("b.txt", "Bravo."))};
+    Click("btnAdd");
+    server.Hold();
+    Click("btnStart");
+    ASSERT_EQ(list->GetItemStatus(0), Converting);
+    ClickCell(0, 6);
+    EXPECT_EQ(list->GetCount(), 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Boxes() == QStringList{"当前文件正在识别中，无法删除!"}; }));
+    ClickCell(1, 6);
+    EXPECT_EQ(list->GetCount(), 1) << "an Idle row goes";
+    server.Release();
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    ClickCell(0, 6);
+    EXPECT_EQ(list->GetCount(), 0) << "a Done row goes";
+}
+
+TEST_F(MainWindowTest, RefusedTextGoesBackToIdleAndTheUserIsTold) {
+    picker.files = {QString::fromStdString(Text("empty.txt", ""))};
+    Click("btnAdd");
+    Click("btnStart");
+    EXPECT_EQ(list->GetItemStatus(0), Idle);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Boxes().size() == 1; }));
+    EXPECT_THAT(Boxes()[0].toStdString(), HasSubstr("empty.txt"));
+    EXPECT_THAT(Boxes()[0].toStdString(), HasSubstr("文件是空的"));
+}
+
+TEST_F(MainWindowTest, SavingCopiesEveryDoneResultUnderItsName) {
+    Click("btnSave");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Boxes() == QStringList{"暂无需要保存的内容!"}; }));
+    EXPECT_TRUE(picker.titles.isEmpty()) << "no folder picker without results";
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<CMessageWnd*>(w))
+            w->hide();
+
+    ::mkdir((env.Root() + "/one").c_str(), 0700);
+    ::mkdir((env.Root() + "/two").c_str(), 0700);
+    ::mkdir((env.Root() + "/saved").c_str(), 0700);
+    picker.files = {QString::fromStdString(Text("one/story.txt", "First story.")),
+                    QString::fromStdString(Text("two/story.txt", "Second story."))};
+    Click("btnAdd");
+    Click("btnStartAll");
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    ASSERT_TRUE(WaitForStatus(1, Done));
+    picker.folder = QString::fromStdString(env.Root() + "/saved");
+    Click("btnSave");
+    EXPECT_EQ(picker.titles, QStringList{"选择保存目录"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Boxes() == QStringList{"成功保存 2 个结果"}; }))
+        << Boxes().join("|").toStdString();
+    EXPECT_TRUE(testenv::Exists(env.Root() + "/saved/story.mp3"));
+}
+
+TEST_F(MainWindowTest, CtrlShiftLOpensTheDataFolderAndVoicesAreStored) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : window;
+    QTest::keyClick(focus, Qt::Key_L);
+    QTest::keyClick(focus, Qt::Key_L, Qt::ControlModifier);
+    QTest::keyClick(focus, Qt::Key_L, Qt::ShiftModifier);
+    EXPECT_TRUE(opened.isEmpty());
+    QTest::keyClick(focus, Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(opened, QStringList{QString::fromStdString(env.DataDir())});
+
+    Click("optAudio3");
+    EXPECT_THAT(ReadFile(env.DataDir() + "/config.ini"), HasSubstr("AudioType=3"));
+    EXPECT_TRUE(window->Find<COptionUI>("optAudio3")->IsSelected());
+    EXPECT_FALSE(window->Find<COptionUI>("optAudio1")->IsSelected());
+}
+
+TEST_F(MainWindowTest, CloseLogsMovesTheWorkFolderAndEndsTheLoop) {
+    PubUtils::GetTempDir();
+    Click("btnClose");
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->Converter(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::IsLiveWindow(window->Handle()); }));
+    const std::string log = ReadFile(env.DataDir() + "/Parlatto.log");
+    EXPECT_THAT(log, HasSubstr("RtmpPlayer::Close:\t\tmain close"));
+    EXPECT_THAT(log, HasSubstr("CData::PostAppExit:\t\tapp exit"));
+    EXPECT_LT(log.find("main close"), log.find("app exit"));
+    EXPECT_FALSE(testenv::Exists(env.DataDir() + "/Temp"));
+}
+
+}  // namespace
