@@ -1,14 +1,19 @@
 // Renders the program's windows offscreen into PNG files, for people to look at:
 // build/screenshots/*.png. Run by the test suite, so the pictures follow every change.
 
+#include "playlist/play_list_ctrl.h"
 #include "skinui/skin_list.h"
 #include "skinui/skin_resources.h"
 #include "skinui/window_impl_base.h"
+#include "speech/audio_piece.h"
+#include "support/test_env.h"
 #include "ui/message_wnd.h"
+#include "ui/rtmp_player.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QTest>
 
 #include <cstdio>
@@ -52,8 +57,23 @@ bool Save(QWidget& window, const QString& path) {
 
 }  // namespace
 
+// Finishes a row as the conversion manager's report would.
+void Finish(CPlayListCtrl& list, int row, int count, int done) {
+    PieceList pieces;
+    for (int i = 0; i < done; ++i) {
+        auto piece = std::make_shared<AudioPiece>();
+        piece->job = QString::fromStdWString(list.GetItemFile(row)).toStdString();
+        piece->count = count;
+        piece->index = i;
+        piece->file = "/nonexistent/" + std::to_string(i + 1) + ".mp3";
+        pieces.push_back(piece);
+    }
+    list.UpdateItemStatus(pieces);
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    testenv::ScopedEnvironment env;  // the windows write settings; never into the real home
     QApplication app(argc, argv);
     SkinResources::InstallFontSubstitutions();
     bool ok = true;
@@ -89,5 +109,42 @@ int main(int argc, char** argv) {
     gallery.Create(nullptr, kWindowVisible, 0, 0, 0, 0);
     QTest::qWait(20);
     ok = Save(gallery, out + "/controls.png") && ok;
+
+    RtmpPlayer player;
+    player.Create(nullptr, 0, 0, 0, 800, 600);
+    QTest::qWait(20);
+    ok = Save(player, out + "/main_empty.png") && ok;
+    CPlayListCtrl& list = *player.PlayList();
+    for (const char* name : {"春天来了.txt", "report.txt", "故事集 第一章 很长很长很长的文件名字.txt"})
+        list.AddPlayFile(std::wstring(L"/home/user/docs/") + QString::fromUtf8(name).toStdWString());
+    list.AddPlayText(L"你好，世界。");
+    list.SetItemConverting(1);
+    Finish(list, 1, 7, 3);
+    for (int tick = 0; tick < 12; ++tick)
+        list.TickElapsed();
+    list.SetItemConverting(2);
+    Finish(list, 2, 4, 4);
+    player.Find<CRichEditUI>("edtText")->SetText("在这里输入要转换的文字，然后点击“生成语音”。");
+    QTest::qWait(20);
+    ok = Save(player, out + "/main_rows.png") && ok;
+    player.showMaximized();
+    QTest::qWait(50);
+    ok = Save(player, out + "/main_maximised.png") && ok;
+    player.showNormal();
+    QTest::qWait(50);
+    CMessageWnd over(false, 0);
+    over.SetButtons(L"确定", L"", false);
+    over.SetMessageText(L"当前文件正在识别中，无法删除!");
+    over.ShowMessage(&player);
+    QTest::qWait(20);
+    // The box is a window of its own: compose it over the main window as the screen shows them.
+    QPixmap composed = player.grab();
+    {
+        QPainter painter(&composed);
+        painter.drawPixmap(over.pos() - player.pos(), over.grab());
+    }
+    const bool composedOk = composed.save(out + "/main_with_message.png");
+    std::printf("%s %s\n", composedOk ? "wrote" : "FAILED", qPrintable(out + "/main_with_message.png"));
+    ok = composedOk && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,82 @@
+#include "support/test_env.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+extern char** environ;
+
+namespace {
+
+using testenv::ReadFile;
+
+// The real desktop program on the offscreen platform.
+class Program {
+public:
+    explicit Program(const std::string& log) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0600);
+        std::string program = PARLATTO_PROGRAM;
+        char* argv[] = {program.data(), nullptr};
+        EXPECT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            Wait();
+        }
+    }
+    int Wait() {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    pid_t pid = -1;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
+}
+
+TEST(ProgramTest, SecondStartGivesWayAndAKilledRunBlocksNothing) {
+    testenv::ScopedEnvironment env;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string log = env.DataDir() + "/Parlatto.log";
+    const std::string output = env.Root() + "/output";
+    {
+        Program first(output);
+        ASSERT_TRUE(
+            testenv::WaitUntil([&] { return Count(ReadFile(log), "]WinMain:\t\tstart app v1.0.6") == 1; },
+                               std::chrono::seconds(30)));
+        Program second(output);
+        EXPECT_EQ(second.Wait(), 0);
+        const std::string text = ReadFile(log);
+        EXPECT_EQ(Count(text, "start app"), 1u) << "the second start logs nothing of its own";
+        EXPECT_EQ(Count(text, "日志开始"), 2u) << "but opens and closes the log";
+        EXPECT_EQ(Count(text, "日志结束"), 1u);
+        ::kill(first.pid, SIGKILL);
+        EXPECT_EQ(first.Wait(), 128 + SIGKILL);
+    }
+    Program next(output);
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 2; }, std::chrono::seconds(30)))
+        << ReadFile(output);
+}
+
+}  // namespace
