@@ -10,12 +10,25 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPixmap>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <langinfo.h>
 #include <clocale>
 #include <cstring>
+#include <memory>
 
 namespace {
+
+int g_terminate[2] = {-1, -1};
+
+void OnTerminate(int) {
+    const char c = 1;
+    (void)!::write(g_terminate[1], &c, 1);
+}
 
 // File names reach some libraries as wide strings converted by the locale: keep it UTF-8.
 void EnsureUtf8Locale() {
@@ -47,6 +60,21 @@ int main(int argc, char** argv) {
         player.SetIcon(QIcon(skins.Image("parlatto.png")));
         player.CenterWindow();
         Log(Info, "WinMain", "start app %s", WideToAnsi(kAppVersion).c_str());
+        // A session that ends (SIGTERM) or Ctrl+C closes the window the way its close button does.
+        std::unique_ptr<QSocketNotifier> terminate;
+        if (::pipe2(g_terminate, O_CLOEXEC | O_NONBLOCK) == 0) {
+            terminate = std::make_unique<QSocketNotifier>(g_terminate[0], QSocketNotifier::Read);
+            QObject::connect(terminate.get(), &QSocketNotifier::activated, [&player] {
+                char c;
+                while (::read(g_terminate[0], &c, 1) > 0) {
+                }
+                player.Close();
+            });
+            struct sigaction action {};
+            action.sa_handler = OnTerminate;
+            sigaction(SIGTERM, &action, nullptr);
+            sigaction(SIGINT, &action, nullptr);
+        }
         code = app.exec();
         skins.Clear();
     }

@@ -119,6 +119,7 @@ public:
     bool SetAttribute(const QString& name, const QString& value) override;
     bool IsHot() const { return hot_; }
     bool IsPushed() const { return pushed_; }
+    QString NormalImage() const { return normalImage_; }
     // Clicks as a person would: notifications "click" (and the option's own) go out.
     void Activate();
 

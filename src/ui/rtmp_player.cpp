@@ -250,6 +250,9 @@ bool RtmpPlayer::MessageHandler(const WindowMessage& msg) {
 }
 
 void RtmpPlayer::Close() {
+    if (closed_)
+        return;
+    closed_ = true;
     Log(Info, "RtmpPlayer::Close", "main close");
     if (btnClose_)
         KillTimer(btnClose_);

@@ -67,4 +67,5 @@ private:
     CButtonUI* btnSave_ = nullptr;
     CPlayListCtrl* playList_ = nullptr;
     CRichEditUI* edtText_ = nullptr;
+    bool closed_ = false;
 };

@@ -79,4 +79,25 @@ TEST(ProgramTest, SecondStartGivesWayAndAKilledRunBlocksNothing) {
         << ReadFile(output);
 }
 
+TEST(ProgramTest, EndOfSessionClosesLikeTheCloseButtonAndExitsWithZero) {
+    testenv::ScopedEnvironment env;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string log = env.DataDir() + "/Parlatto.log";
+    Program program(env.Root() + "/output");
+    ASSERT_TRUE(
+        testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 1; }, std::chrono::seconds(30)));
+    ::kill(program.pid, SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+    const std::string text = ReadFile(log);
+    const size_t close = text.find("RtmpPlayer::Close:\t\tmain close");
+    const size_t exit = text.find("CData::PostAppExit:\t\tapp exit");
+    const size_t banner = text.find("日志结束");
+    ASSERT_NE(close, std::string::npos) << text;
+    ASSERT_NE(exit, std::string::npos);
+    ASSERT_NE(banner, std::string::npos);
+    EXPECT_LT(close, exit);
+    EXPECT_LT(exit, banner);
+    EXPECT_FALSE(testenv::Exists(env.DataDir() + "/Temp")) << "the work folder was moved away";
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/data.h"
 #include "core/logger.h"
 #include "core/paths.h"
+#include "core/text_convert.h"
 #include "playlist/play_list_ctrl.h"
 #include "skinui/skin_controls.h"
 #include "skinui/skin_resources.h"
@@ -16,7 +17,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTest>
 
 namespace {
@@ -210,6 +213,64 @@ TEST_F(MainWindowTest, CtrlShiftLOpensTheDataFolderAndVoicesAreStored) {
     EXPECT_THAT(ReadFile(env.DataDir() + "/config.ini"), HasSubstr("AudioType=3"));
     EXPECT_TRUE(window->Find<COptionUI>("optAudio3")->IsSelected());
     EXPECT_FALSE(window->Find<COptionUI>("optAudio1")->IsSelected());
+}
+
+TEST_F(MainWindowTest, MaximiseSwapsTheButtonImagesAndRestoreSwapsThemBack) {
+    auto* max = window->Find<CButtonUI>("btnMax");
+    Click("btnMax");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isMaximized(); }));
+    EXPECT_EQ(max->NormalImage(), "max_normal.png");
+    Click("btnMax");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isMaximized(); }));
+    EXPECT_EQ(max->NormalImage(), "restore_normal.png");
+    Click("btnMin");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->isMinimized(); }));
+    EXPECT_TRUE(window->isVisible()) << "minimising does not hide";
+}
+
+TEST_F(MainWindowTest, FailedCopiesAreLoggedAndLeftOutOfTheCount) {
+    picker.files = {QString::fromStdString(Text("gone.txt", "Gone soon."))};
+    Click("btnAdd");
+    Click("btnStart");
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    const auto pieces = window->Converter()->GetFinishedPieces(WideToAnsi(list->GetItemFile(0)));
+    ASSERT_FALSE(pieces.empty());
+    const std::string folder = pieces.front()->file.substr(0, pieces.front()->file.find_last_of('/'));
+    ::unlink((folder + "/audio.mp3").c_str());
+    ::mkdir((env.Root() + "/saved").c_str(), 0700);
+    picker.folder = QString::fromStdString(env.Root() + "/saved");
+    Click("btnSave");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Boxes() == QStringList{"成功保存 0 个结果"}; }));
+    const std::string log = ReadFile(env.DataDir() + "/Parlatto.log");
+    EXPECT_THAT(log, HasSubstr(" Error>>>>> "));
+    EXPECT_THAT(log, HasSubstr("RtmpPlayer::OnClick:\t\tCopyFileA failed. " + folder + "/audio.mp3 to "));
+}
+
+TEST_F(MainWindowTest, DroppedTextFilesAreAddedAsChosenOnes) {
+    const std::string text = Text("dropped.txt", "Dropped.");
+    const std::string other = Text("picture.png", "not text");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(text)),
+                  QUrl::fromLocalFile(QString::fromStdString(other))});
+    QDragEnterEvent enter(QPoint(400, 400), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &enter);
+    EXPECT_TRUE(enter.isAccepted()) << "text files are welcome";
+    QDropEvent drop(QPointF(400, 400), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window, &drop);
+    ASSERT_EQ(list->GetCount(), 1);
+    EXPECT_EQ(QString::fromStdWString(list->GetItemFile(0)).toStdString(), text);
+    QApplication::sendEvent(window, &drop);
+    EXPECT_EQ(list->GetCount(), 1) << "the same file once";
+}
+
+TEST_F(MainWindowTest, DoubleClickOnADoneRowOpensItsResult) {
+    window->Find<CRichEditUI>("edtText")->SetText("Play me.");
+    Click("btnStart");
+    ASSERT_TRUE(WaitForStatus(0, Done));
+    QTest::mouseDClick(list->GetItemAt(0), Qt::LeftButton, {}, QPoint(20, 5));
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].endsWith("/audio.mp3")) << opened[0].toStdString();
+    EXPECT_TRUE(testenv::Exists(opened[0].toStdString()));
 }
 
 TEST_F(MainWindowTest, CloseLogsMovesTheWorkFolderAndEndsTheLoop) {
