@@ -8,12 +8,12 @@
 #include "core/text_convert.h"
 #include "playlist/play_list_ctrl.h"
 #include "speech/audio_convert.h"
+#include "ui/desktop_opener.h"
 #include "ui/file_pickers.h"
 #include "ui/message_wnd.h"
 #include "ui/result_saving.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -21,11 +21,6 @@
 #include <QTimer>
 
 namespace {
-
-RtmpPlayer::UrlOpener& Opener() {
-    static RtmpPlayer::UrlOpener opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    return opener;
-}
 
 QStringList TextFiles(const QMimeData* data) {
     QStringList files;
@@ -54,7 +49,7 @@ std::vector<std::wstring> PickTextFiles(QWidget* owner) {
 }  // namespace
 
 void RtmpPlayer::SetUrlOpenerForTesting(UrlOpener opener) {
-    Opener() = opener ? std::move(opener) : [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    SetDesktopOpenerForTesting(std::move(opener));
 }
 
 RtmpPlayer::RtmpPlayer() : convert_(std::make_unique<CAudioConvert>()) {
@@ -110,7 +105,7 @@ void RtmpPlayer::Notify(TNotifyUI& msg) {
             const PieceList pieces = convert_->GetFinishedPieces(WideToAnsi(playList_->GetItemFile(row)));
             if (!pieces.empty()) {
                 const std::string& file = pieces.front()->file;
-                Opener()(QUrl::fromLocalFile(
+                OpenWithDesktop(QUrl::fromLocalFile(
                     QString::fromStdString(file.substr(0, file.find_last_of('/')) + "/audio.mp3")));
             }
         }
@@ -229,7 +224,7 @@ bool RtmpPlayer::MessageHandler(const WindowMessage& msg) {
         case WM_KEYDOWN:
             if (msg.wParam == Qt::Key_L && (msg.modifiers & Qt::ControlModifier) &&
                 (msg.modifiers & Qt::ShiftModifier))
-                Opener()(QUrl::fromLocalFile(QString::fromStdString(PubUtils::GetDataDir())));
+                OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(PubUtils::GetDataDir())));
             break;
         case platform::WM_SYSCOMMAND:
             if (msg.wParam == platform::SC_CLOSE)

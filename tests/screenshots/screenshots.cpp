@@ -7,6 +7,7 @@
 #include "skinui/window_impl_base.h"
 #include "speech/audio_piece.h"
 #include "support/test_env.h"
+#include "ui/about_app_dlg.h"
 #include "ui/message_wnd.h"
 #include "ui/rtmp_player.h"
 
@@ -146,5 +147,18 @@ int main(int argc, char** argv) {
     const bool composedOk = composed.save(out + "/main_with_message.png");
     std::printf("%s %s\n", composedOk ? "wrote" : "FAILED", qPrintable(out + "/main_with_message.png"));
     ok = composedOk && ok;
+
+    const struct {
+        const char* file;
+        bool remote, newer;
+    } states[] = {{"/about_failed.png", false, false},
+                  {"/about_newer.png", true, true},
+                  {"/about_latest.png", true, false}};
+    for (const auto& state : states) {
+        CAboutAppDlg about({[&] { return state.remote; }, [&] { return state.newer; }});
+        about.Open();
+        QTest::qWait(20);
+        ok = Save(about, out + state.file) && ok;
+    }
     return ok ? 0 : 1;
 }
