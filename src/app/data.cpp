@@ -6,6 +6,8 @@
 
 const KeyPair CData::kBuiltInKey{"Qw7ZtRbx3KmaVe2HupYc9sDn", "T4vNq8LsWe6ZyBd0HjRu3KcMa5PgXo7F"};
 
+CData::CData() : updateChecker_(std::make_unique<UpdateChecker>()) {}
+
 CData& CData::Instance() {
     static CData* instance = new CData;
     return *instance;

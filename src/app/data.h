@@ -3,9 +3,11 @@
 // pool and its rotation (safe from any thread), the chosen voice, the task limit, the update-on-
 // exit flag, and the first step of shutting down. One object for the run, CData::Instance().
 
+#include "maintenance/update_checker.h"
 #include "platform/message.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,12 +27,15 @@ public:
     // credentials while the process exits.
     static CData& Instance();
 
-    CData() = default;
+    CData();
     CData(const CData&) = delete;
     CData& operator=(const CData&) = delete;
 
     void SetMainWindow(platform::WindowHandle window) { mainWindow_.store(window); }
     platform::WindowHandle GetMainWindow() const { return mainWindow_.load(); }
+
+    // The run's one update check; its settings are read when the state is made.
+    UpdateChecker& GetUpdateChecker() { return *updateChecker_; }
 
     void SetUpdateOnExit(bool update) { updateOnExit_.store(update); }
     bool IsUpdateOnExit() const { return updateOnExit_.load(); }
@@ -53,6 +58,7 @@ public:
 
 private:
     std::atomic<platform::WindowHandle> mainWindow_{platform::WindowHandle::Null};
+    std::unique_ptr<UpdateChecker> updateChecker_;
     std::atomic<bool> updateOnExit_{false};
     std::mutex keyMutex_;
     std::vector<KeyPair> keys_;

@@ -5,6 +5,7 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "core/single_instance.h"
+#include "maintenance/log_upload_check.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -34,6 +35,9 @@ void CreateKeyFileTemplate(const std::string& path) {
 StartupResult StartServices(const StartupOptions& options) {
     if (options.onDataDirResolved)
         PubUtils::SetDataDirResolvedHook(options.onDataDirResolved);
+    else if (options.logUploadCheck)
+        PubUtils::SetDataDirResolvedHook(
+            [](const std::string& dir) { PubUtils::CheckLogUpload(dir, false); });
     const std::string dataDir = PubUtils::GetDataDir();
     Logger::OpenGlobal();
 

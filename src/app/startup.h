@@ -7,8 +7,10 @@
 #include <string>
 
 struct StartupOptions {
-    // Runs once the data folder is first resolved, before the log opens.
+    // Runs once the data folder is first resolved, before the log opens. Without one, the program
+    // sends the newest crash dumps and its log to the maker when they wait (the log-upload check).
     std::function<void(const std::string& dataDir)> onDataDirResolved;
+    bool logUploadCheck = true;
     // Programs that may run beside the window (the headless converter) skip the instance check.
     bool singleInstance = true;
 };

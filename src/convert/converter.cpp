@@ -61,7 +61,9 @@ void ShowProgress(TextJob& job, std::ostream& out, bool tty) {
     job.shownPercent = percent;
 }
 
-bool CopyResult(const std::string& from, const std::string& to) { return platform::CopyFileReplacing(from, to); }
+bool CopyResult(const std::string& from, const std::string& to) {
+    return platform::CopyFileReplacing(from, to);
+}
 
 }  // namespace
 

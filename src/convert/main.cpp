@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     platform::SetDebugOutputEnabled(false);  // stderr belongs to the user here; the log has it all
     StartupOptions startup;
     startup.singleInstance = false;  // it may run beside the window
+    startup.logUploadCheck = false;  // the window's start sends the crash reports
     StartServices(startup);
 
     std::string work = platform::TempBase() + "/parlatto-convert-XXXXXX";

@@ -6,8 +6,10 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "core/text_convert.h"
+#include "maintenance/update_exe.h"
 #include "playlist/play_list_ctrl.h"
 #include "speech/audio_convert.h"
+#include "ui/about_app_dlg.h"
 #include "ui/desktop_opener.h"
 #include "ui/file_pickers.h"
 #include "ui/message_wnd.h"
@@ -58,6 +60,17 @@ RtmpPlayer::RtmpPlayer() : convert_(std::make_unique<CAudioConvert>()) {
 
 RtmpPlayer::~RtmpPlayer() = default;
 
+void RtmpPlayer::ShowAbout() {
+    // Each opening makes the window anew and reads the update state afresh.
+    if (!about_ || !about_->IsOpen()) {
+        UpdateChecker& checker = CData::Instance().GetUpdateChecker();
+        about_ = std::make_unique<CAboutAppDlg>(
+            CAboutAppDlg::UpdateState{[&checker] { return checker.HasRemoteVersion(); },
+                                      [&checker] { return checker.HasNewerVersion(); }});
+    }
+    about_->Open();
+}
+
 CControlUI* RtmpPlayer::CreateControl(const QString& className) {
     if (className == CPlayListCtrl::kSkinClass)
         return new CPlayListCtrl;
@@ -85,6 +98,8 @@ void RtmpPlayer::InitWindow() {
     if (COptionUI* option = optAudio_[voice >= 1 && voice <= 3 ? voice - 1 : 3])
         option->Selected(true, false);
     WriteConfigString(L"DownloadURL", AnsiToWide(kDownloadUrl));
+    CData::Instance().GetUpdateChecker().SetNotifyWindow(Handle());
+    CData::Instance().GetUpdateChecker().StartCheck();
     show();
     activateWindow();
     if (edtText_)
@@ -118,6 +133,8 @@ void RtmpPlayer::OnClick(TNotifyUI& msg) {
         Close();
     } else if (sender == btnMax_) {
         ToggleMaximized();
+    } else if (sender == btnAbout_) {
+        ShowAbout();
     } else if (sender == btnMin_) {
         showMinimized();
     } else if (sender == btnAdd_ && playList_) {
@@ -233,6 +250,9 @@ bool RtmpPlayer::MessageHandler(const WindowMessage& msg) {
         case WM_LBUTTONDOWN:
             OnPlayListPress(msg.point);
             break;
+        case WM_UPDATE_STATUS:
+            OnUpdateStatus(msg);
+            break;
         case WM_CONVERT_STATUS:
             if (convert_ && playList_ && msg.posted)
                 if (const std::string* job = msg.posted->PayloadAs<std::string>())
@@ -244,6 +264,23 @@ bool RtmpPlayer::MessageHandler(const WindowMessage& msg) {
     return false;  // every message goes on to the framework
 }
 
+void RtmpPlayer::OnUpdateStatus(const WindowMessage& msg) {
+    const auto code = static_cast<int>(msg.wParam);
+    UpdateChecker& checker = CData::Instance().GetUpdateChecker();
+    if (code == UPDATE_FAILED)
+        Log(Warning, "RtmpPlayer::MessageHandler", "check update version failed");
+    if (code == UPDATE_AVAILABLE) {
+        if (checker.HasNewerVersion())
+            Log(Info, "RtmpPlayer::MessageHandler", "has no must update version");
+        if (checker.MustUpdate()) {
+            Log(Info, "RtmpPlayer::MessageHandler", "find must update version. start update");
+            CData::Instance().PostAppExit();
+        }
+    }
+    const UpdateNotice* notice = msg.posted ? msg.posted->PayloadAs<UpdateNotice>() : nullptr;
+    Log(Info, "RtmpPlayer::MessageHandler", "update msg: %d, %s", code, notice ? notice->text.c_str() : "");
+}
+
 void RtmpPlayer::Close() {
     if (closed_)
         return;
@@ -252,6 +289,7 @@ void RtmpPlayer::Close() {
     if (btnClose_)
         KillTimer(btnClose_);
     hide();
+    about_.reset();
     convert_.reset();
     CData::Instance().PostAppExit();
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class CAboutAppDlg;
 class CAudioConvert;
 class CButtonUI;
 class COptionUI;
@@ -38,6 +39,9 @@ public:
 
     // The first step of the orderly shutdown (the close button).
     void Close();
+    // Opens the About window, or brings the open one to the top.
+    void ShowAbout();
+    CAboutAppDlg* About() const { return about_.get(); }
 
     CPlayListCtrl* PlayList() const { return playList_; }
     CAudioConvert* Converter() const { return convert_.get(); }
@@ -55,7 +59,10 @@ private:
     void ToggleMaximized();
     void ShowBox(const std::wstring& text, int seconds);
 
+    void OnUpdateStatus(const WindowMessage& msg);
+
     std::unique_ptr<CAudioConvert> convert_;
+    std::unique_ptr<CAboutAppDlg> about_;
     CButtonUI* btnMin_ = nullptr;
     CButtonUI* btnMax_ = nullptr;
     CButtonUI* btnClose_ = nullptr;

@@ -1,7 +1,9 @@
 #include "app/startup.h"
 
+#include "platform/file_ops.h"
 #include "support/test_env.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -102,6 +104,26 @@ TEST_F(SingleInstanceTest, KeyFileTemplateIsCreatedPrivate) {
     ASSERT_EQ(::stat((env.DataDir() + "/keys").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_THAT(ReadFile(env.DataDir() + "/keys"), HasSubstr("API_KEY SECRET_KEY"));
+}
+
+TEST_F(SingleInstanceTest, StartSendsTheCrashDumpsThatWait) {
+    ASSERT_TRUE(platform::MakeDirs(env.DataDir() + "/crashDumps"));
+    testenv::WriteFile(env.DataDir() + "/crashDumps/20261211101500.dmp", "MDMP");
+    testenv::WriteFile(env.DataDir() + "/Parlatto.log", "an earlier run\r\n");
+    Probe first("hold", Out("first"));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return first.Output() == "first\n"; }));
+    EXPECT_FALSE(testenv::Exists(env.DataDir() + "/crashDumps/20261211101500.dmp"))
+        << "sent dumps are deleted";
+    EXPECT_THAT(ReadFile(env.DataDir() + "/config.ini"), HasSubstr("UploadLogTime="));
+    bool archived = false;
+    if (DIR* dir = ::opendir((env.DataDir() + "/Temp").c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            archived |= std::string(entry->d_name).rfind("Parlatto", 0) == 0;
+        ::closedir(dir);
+    }
+    EXPECT_TRUE(archived) << "the archive waits in the work folder";
+    EXPECT_EQ(ReadFile(env.DataDir() + "/Parlatto.log").rfind("an earlier run\r\n", 0), 0u)
+        << "the log was archived before it opened";
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ void LoopbackServer::Start() {
         CannedReply reply;
         {
             std::lock_guard lock(mutex_);
-            RecordedRequest recorded{req.method, req.target, req.body, {}};
+            RecordedRequest recorded{req.method, req.target, req.body, {}, {}};
             for (const auto& [name, value] : req.headers)
                 recorded.headers.emplace(name, value);
+            for (const auto& [name, file] : req.files)
+                recorded.parts.push_back({file.name, file.filename, file.content_type, file.content});
             requests_.push_back(std::move(recorded));
             auto it = replies_.find(req.path);
             if (it == replies_.end())

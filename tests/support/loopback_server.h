@@ -1,6 +1,6 @@
 #pragma once
 // An HTTP server on 127.0.0.1 for client tests: records every request as it arrived (method, raw
-// target with the query, headers, body) and answers with a reply the test sets. With a
+// target with the query, headers, body or form parts) and answers with a reply the test sets. With a
 // certificate and key it speaks HTTPS instead.
 
 #include <chrono>
@@ -17,11 +17,19 @@ class Server;
 
 namespace testenv {
 
+struct FormPart {
+    std::string name;
+    std::string fileName;
+    std::string contentType;
+    std::string content;
+};
+
 struct RecordedRequest {
     std::string method;
     std::string target;  // path and query exactly as sent
-    std::string body;
+    std::string body;    // empty for multipart/form-data, whose parts the server takes apart
     std::multimap<std::string, std::string> headers;
+    std::vector<FormPart> parts;  // by name
 
     std::string Header(const std::string& name) const;
 };

@@ -4,6 +4,7 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "core/text_convert.h"
+#include "maintenance/update_checker.h"
 #include "playlist/play_list_ctrl.h"
 #include "skinui/skin_controls.h"
 #include "skinui/skin_resources.h"
@@ -11,6 +12,7 @@
 #include "speech/speech_client.h"
 #include "support/speech_server.h"
 #include "support/test_env.h"
+#include "ui/about_app_dlg.h"
 #include "ui/file_pickers.h"
 #include "ui/message_wnd.h"
 
@@ -271,6 +273,26 @@ TEST_F(MainWindowTest, DoubleClickOnADoneRowOpensItsResult) {
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].endsWith("/audio.mp3")) << opened[0].toStdString();
     EXPECT_TRUE(testenv::Exists(opened[0].toStdString()));
+}
+
+TEST_F(MainWindowTest, UpdateReportsAreLoggedAndTheAboutButtonOpensOneDialog) {
+    ASSERT_TRUE(platform::PostMessage(
+        window->Handle(), WM_UPDATE_STATUS, UPDATE_FAILED,
+        std::make_unique<platform::ValuePayload<UpdateNotice>>(UpdateNotice{"no server"})));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return ReadFile(env.DataDir() + "/Parlatto.log").find("update msg: 2, no server") !=
+               std::string::npos;
+    }));
+    const std::string log = ReadFile(env.DataDir() + "/Parlatto.log");
+    EXPECT_THAT(log, HasSubstr(" warning>>> "));
+    EXPECT_THAT(log, HasSubstr("RtmpPlayer::MessageHandler:\t\tcheck update version failed"));
+
+    Click("btnAbout");
+    ASSERT_NE(window->About(), nullptr);
+    EXPECT_TRUE(window->About()->IsOpen());
+    CAboutAppDlg* first = window->About();
+    Click("btnAbout");
+    EXPECT_EQ(window->About(), first) << "one dialog, brought to the top";
 }
 
 TEST_F(MainWindowTest, CloseLogsMovesTheWorkFolderAndEndsTheLoop) {
