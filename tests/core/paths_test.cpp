@@ -106,29 +106,12 @@ TEST_F(PathsTest, PlantedLinkInTheTemporaryFolderIsRefused) {
     EXPECT_EQ(ReadFile(env.DataDir() + "/Temp/secret.txt"), "x") << "nothing is lost";
 }
 
-// Creation times of files made in quick succession can be equal; wait until the clock moves.
-void CreateAfterTheLast(const std::string& path, long long& last) {
-    for (;;) {
-        WriteFile(path, path);
-        struct statx stx {};
-        ::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx);
-        const statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
-        const long long now = t.tv_sec * 1000000000LL + t.tv_nsec;
-        if (now > last) {
-            last = now;
-            return;
-        }
-        ::unlink(path.c_str());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 TEST_F(PathsTest, ListNewestFilesOrdersByCreationAndSkipsFolders) {
     const std::string dumps = env.Root() + "/dumps";
     ASSERT_EQ(::mkdir(dumps.c_str(), 0700), 0);
     long long last = 0;
     for (const char* name : {"a.dmp", "b.dmp", ".hidden", "c.dmp", "d.dmp", "e.dmp"})
-        CreateAfterTheLast(dumps + "/" + name, last);
+        testenv::CreateAfterTheLast(dumps + "/" + name, dumps + "/" + name, last);
     ASSERT_EQ(::mkdir((dumps + "/newest-folder").c_str(), 0700), 0);
 
     EXPECT_EQ(

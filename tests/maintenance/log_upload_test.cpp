@@ -60,23 +60,6 @@ std::vector<Entry> ReadArchive(const std::string& path) {
     return entries;
 }
 
-// Creation times only grow in steps of the file system's clock, so wait out equal ones.
-void CreateAfterTheLast(const std::string& path, long long& last) {
-    for (;;) {
-        WriteFile(path, "dump " + path);
-        struct statx stx {};
-        ::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx);
-        const statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
-        const long long now = t.tv_sec * 1000000000LL + t.tv_nsec;
-        if (now > last) {
-            last = now;
-            return;
-        }
-        ::unlink(path.c_str());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
 class LogUploadTest : public testenv::TempEnvTest {
 protected:
     LogUploadTest() {
@@ -102,7 +85,7 @@ protected:
         long long last = 0;
         for (int i = 0; i < count; ++i) {
             dumps.push_back(dumpDir + "/dump" + std::to_string(i) + ".dmp");
-            CreateAfterTheLast(dumps.back(), last);
+            testenv::CreateAfterTheLast(dumps.back(), "dump " + dumps.back(), last);
         }
         return dumps;
     }

@@ -4,6 +4,8 @@
 #include "core/paths.h"
 #include "platform/file_ops.h"
 
+#include <fcntl.h>
+#include <linux/stat.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -90,6 +92,22 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 bool Exists(const std::string& path) {
     return platform::PathExists(path);
+}
+
+void CreateAfterTheLast(const std::string& path, const std::string& content, long long& last) {
+    for (;;) {
+        WriteFile(path, content);
+        struct statx stx {};
+        ::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx);
+        const statx_timestamp& t = (stx.stx_mask & STATX_BTIME) ? stx.stx_btime : stx.stx_mtime;
+        const long long now = t.tv_sec * 1000000000LL + t.tv_nsec;
+        if (now > last) {
+            last = now;
+            return;
+        }
+        ::unlink(path.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 int UnusedLoopbackPort() {

@@ -61,6 +61,10 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
 
+// Writes the file so that its creation time is later than `last` (file-system clocks move in
+// steps, so files made in quick succession can share one), and moves `last` on to it.
+void CreateAfterTheLast(const std::string& path, const std::string& content, long long& last);
+
 // A loopback port that was free a moment ago: nothing listens there.
 int UnusedLoopbackPort();
 

@@ -6,6 +6,7 @@
 #include "skinui/skin_resources.h"
 #include "support/test_env.h"
 #include "ui/desktop_opener.h"
+#include "ui/skin_folder.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -18,12 +19,7 @@ class AboutTest : public testenv::TempEnvTest {
 protected:
     AboutTest() {
         PubUtils::GetDataDir();
-        SkinResources::Instance().SetFileSource([](const QString& name) -> std::optional<QByteArray> {
-            QFile file(QString(PARLATTO_SKIN_DIR) + "/" + name);
-            if (!file.open(QIODevice::ReadOnly))
-                return std::nullopt;
-            return file.readAll();
-        });
+        UseSkinFolder();
         SetDesktopOpenerForTesting([this](const QUrl& url) { opened << url.toString(); });
         CData::Instance().SetMainWindow(mainWindow.Handle());
         CData::Instance().SetUpdateOnExit(false);

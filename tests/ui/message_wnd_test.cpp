@@ -3,6 +3,7 @@
 #include "skinui/skin_controls.h"
 #include "skinui/skin_resources.h"
 #include "support/test_env.h"
+#include "ui/skin_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -18,12 +19,7 @@ namespace {
 class MessageWndTest : public ::testing::Test {
 protected:
     MessageWndTest() {
-        SkinResources::Instance().SetFileSource([](const QString& name) -> std::optional<QByteArray> {
-            QFile file(QString(PARLATTO_SKIN_DIR) + "/" + name);
-            if (!file.open(QIODevice::ReadOnly))
-                return std::nullopt;
-            return file.readAll();
-        });
+        UseSkinFolder();
         SkinResources::Instance().SetDiagnosticHook(
             [this](const std::wstring& text) { diagnostics.push_back(QString::fromStdWString(text)); });
         CMessageWnd::tickMilliseconds = 5;

@@ -15,6 +15,7 @@
 #include "ui/about_app_dlg.h"
 #include "ui/file_pickers.h"
 #include "ui/message_wnd.h"
+#include "ui/skin_folder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -53,12 +54,7 @@ protected:
                                                      "\nSynthesisUrl=" + server.SynthesisUrl() + "\n");
         Logger::ReopenGlobalForTesting();
         SpeechClient::ClearTokenCacheForTesting();
-        SkinResources::Instance().SetFileSource([](const QString& name) -> std::optional<QByteArray> {
-            QFile file(QString(PARLATTO_SKIN_DIR) + "/" + name);
-            if (!file.open(QIODevice::ReadOnly))
-                return std::nullopt;
-            return file.readAll();
-        });
+        UseSkinFolder();
         SkinResources::Instance().SetDiagnosticHook(
             [this](const std::wstring& text) { diagnostics << QString::fromStdWString(text); });
         SetFilePickerForTesting(&picker);
