@@ -59,7 +59,6 @@ int main(int argc, char** argv) {
         player.Create(nullptr, 0, 0, 0, 800, 600);
         player.SetIcon(QIcon(skins.Image("parlatto.png")));
         player.CenterWindow();
-        Log(Info, "WinMain", "start app %s", WideToAnsi(kAppVersion).c_str());
         // A session that ends (SIGTERM) or Ctrl+C closes the window the way its close button does.
         std::unique_ptr<QSocketNotifier> terminate;
         if (::pipe2(g_terminate, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -75,6 +74,7 @@ int main(int argc, char** argv) {
             sigaction(SIGTERM, &action, nullptr);
             sigaction(SIGINT, &action, nullptr);
         }
+        Log(Info, "WinMain", "start app %s", WideToAnsi(kAppVersion).c_str());
         code = app.exec();
         skins.Clear();
     }

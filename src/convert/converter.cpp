@@ -61,10 +61,6 @@ void ShowProgress(TextJob& job, std::ostream& out, bool tty) {
     job.shownPercent = percent;
 }
 
-bool CopyResult(const std::string& from, const std::string& to) {
-    return platform::CopyFileReplacing(from, to);
-}
-
 }  // namespace
 
 const char* ConvertUsage() {
@@ -200,7 +196,7 @@ int RunConversion(const ConvertOptions& options, std::ostream& out, std::ostream
                 err << "parlatto-convert: " << job.name
                     << ": the pieces could not be joined (is ffmpeg installed?)\n";
                 exitCode = exitCode == kConvertOk ? kConvertPieceFailed : exitCode;
-            } else if (!CopyResult(folder + "/audio.mp3", result)) {
+            } else if (!platform::CopyFileReplacing(folder + "/audio.mp3", result)) {
                 err << "parlatto-convert: " << job.name << ": cannot write " << result << "\n";
                 exitCode = exitCode == kConvertOk ? kConvertPieceFailed : exitCode;
             } else {

@@ -37,10 +37,10 @@ QStringList TextFiles(const QMimeData* data) {
 std::vector<std::wstring> PickTextFiles(QWidget* owner) {
     OpenFileDialog dialog;
     dialog.SetMultiSelect(true);
-    dialog.SetFilter(std::wstring(L"text files\0*.txt\0\0", 19));
+    dialog.SetFilter(CPlayListCtrl::ChooserFilter());
     dialog.SetOwner(owner);
-    dialog.SetTitle(L"选择文件");
-    dialog.SetFileBufferSize(26000);
+    dialog.SetTitle(CPlayListCtrl::kChooserTitle);
+    dialog.SetFileBufferSize(CPlayListCtrl::kChooserBufferSize);
     std::vector<std::wstring> files;
     if (dialog.Show())
         for (const wchar_t* cursor = dialog.GetFirstFile(); cursor;)
@@ -49,10 +49,6 @@ std::vector<std::wstring> PickTextFiles(QWidget* owner) {
 }
 
 }  // namespace
-
-void RtmpPlayer::SetUrlOpenerForTesting(UrlOpener opener) {
-    SetDesktopOpenerForTesting(std::move(opener));
-}
 
 RtmpPlayer::RtmpPlayer() : convert_(std::make_unique<CAudioConvert>()) {
     setAcceptDrops(true);

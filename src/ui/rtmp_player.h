@@ -20,9 +20,6 @@ class CRichEditUI;
 class RtmpPlayer : public WindowImplBase {
     Q_OBJECT
 public:
-    // Where the desktop opens folders and files; tests replace it.
-    using UrlOpener = std::function<void(const QUrl&)>;
-    static void SetUrlOpenerForTesting(UrlOpener opener);
     static constexpr char kDownloadUrl[] = "http://parlatto.example/";
 
     RtmpPlayer();

@@ -13,6 +13,7 @@
 #include "support/speech_server.h"
 #include "support/test_env.h"
 #include "ui/about_app_dlg.h"
+#include "ui/desktop_opener.h"
 #include "ui/file_pickers.h"
 #include "ui/message_wnd.h"
 #include "ui/skin_folder.h"
@@ -58,7 +59,7 @@ protected:
         SkinResources::Instance().SetDiagnosticHook(
             [this](const std::wstring& text) { diagnostics << QString::fromStdWString(text); });
         SetFilePickerForTesting(&picker);
-        RtmpPlayer::SetUrlOpenerForTesting([this](const QUrl& url) { opened << url.toLocalFile(); });
+        SetDesktopOpenerForTesting([this](const QUrl& url) { opened << url.toLocalFile(); });
         window = new RtmpPlayer;
         window->Create(nullptr, 0, 0, 0, 800, 600);
         list = window->PlayList();
@@ -70,7 +71,7 @@ protected:
         delete window;
         CData::Instance().SetMainWindow(platform::WindowHandle::Null);
         SetFilePickerForTesting(nullptr);
-        RtmpPlayer::SetUrlOpenerForTesting(nullptr);
+        SetDesktopOpenerForTesting(nullptr);
         SkinResources::Instance().Clear();
         SkinResources::Instance().SetDiagnosticHook(nullptr);
     }
