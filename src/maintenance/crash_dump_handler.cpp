@@ -1,0 +1,286 @@
+#include "maintenance/crash_dump_handler.h"
+
+#include "core/text_convert.h"
+#include "platform/signal_stack.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+namespace {
+
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+std::atomic<CrashDumpHandler*> g_active{nullptr};
+// The lock that lets one thread write: the id of the thread that writes, 0 while none does.
+std::atomic<int> g_dumpOwner{0};
+std::terminate_handler g_previousTerminate = nullptr;
+
+// The local time's offset from UTC and the moments it changes over the next two years, found
+// at installation: the handler cannot ask the time-zone code (it takes locks and reads files).
+struct OffsetChange {
+    time_t from;
+    long offset;
+};
+OffsetChange g_offsets[64];
+int g_offsetCount = 0;
+
+long OffsetAt(time_t when) {
+    tm local{};
+    return ::localtime_r(&when, &local) ? local.tm_gmtoff : 0;
+}
+
+void PrepareLocalTime() {
+    ::tzset();
+    const time_t now = ::time(nullptr);
+    long current = OffsetAt(now);
+    g_offsets[0] = {LONG_MIN, current};
+    g_offsetCount = 1;
+    time_t before = now;
+    for (int day = 1; day <= 731 && g_offsetCount < 64; ++day) {
+        const time_t after = now + day * 86400L;
+        const long offset = OffsetAt(after);
+        if (offset != current) {
+            time_t low = before, high = after;
+            while (high - low > 1) {
+                const time_t middle = low + (high - low) / 2;
+                (OffsetAt(middle) == current ? low : high) = middle;
+            }
+            g_offsets[g_offsetCount++] = {high, offset};
+            current = offset;
+        }
+        before = after;
+    }
+}
+
+// "%Y%m%d%H%M%S" of the local time, async-signal-safe.
+void FormatLocalTime(char out[15]) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    long offset = g_offsets[0].offset;
+    for (int i = 1; i < g_offsetCount; ++i)
+        if (now.tv_sec >= g_offsets[i].from)
+            offset = g_offsets[i].offset;
+    const long long local = static_cast<long long>(now.tv_sec) + offset;
+    long long days = local / 86400;
+    long long seconds = local % 86400;
+    if (seconds < 0) {
+        seconds += 86400;
+        --days;
+    }
+    // Civil date from days since 1970-01-01 (proleptic Gregorian).
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const long long dayOfEra = days - era * 146097;
+    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const long long mp = (5 * dayOfYear + 2) / 153;
+    const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const long long month = mp < 10 ? mp + 3 : mp - 9;
+    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    const long long fields[] = {year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60};
+    const int widths[] = {4, 2, 2, 2, 2, 2};
+    char* p = out;
+    for (int i = 0; i < 6; ++i) {
+        long long value = fields[i];
+        for (int digit = widths[i] - 1; digit >= 0; --digit) {
+            p[digit] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        }
+        p += widths[i];
+    }
+    *p = '\0';
+}
+
+char* Append(char* out, const char* end, const char* text) {
+    while (*text && out < end)
+        *out++ = *text++;
+    *out = '\0';
+    return out;
+}
+
+char* AppendInt(char* out, const char* end, int value) {
+    char digits[16];
+    int n = 0;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0 && out < end)
+        *out++ = '-';
+    while (n > 0 && out < end)
+        *out++ = digits[--n];
+    *out = '\0';
+    return out;
+}
+
+int CurrentTid() {
+    return static_cast<int>(::syscall(SYS_gettid));
+}
+
+// Ends the whole process at once: no exit handlers, no sanitizer reports, no static destructors.
+[[noreturn]] void TerminateProcess(int code) {
+    for (;;)
+        ::syscall(SYS_exit_group, code);
+}
+
+// The default action for the signal: re-executing the faulting instruction meets it; a signal
+// that was sent rather than caused is sent again, to arrive when the handler returns.
+void PassOn(int signo, const siginfo_t* info) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    ::sigaction(signo, &action, nullptr);
+    if (info->si_code <= 0)
+        ::syscall(SYS_tgkill, ::getpid(), CurrentTid(), signo);
+}
+
+[[noreturn]] void OnTerminate() {
+    CrashDumpHandler* handler = g_active.load();
+    if (!handler) {
+        if (g_previousTerminate)
+            g_previousTerminate();
+        std::abort();
+    }
+    ucontext_t context;
+    ::getcontext(&context);
+    minidump::CrashInfo crash;
+    crash.signo = SIGABRT;
+    crash.code = SI_USER;
+    crash.tid = CurrentTid();
+    crash.context = &context;
+    handler->HandleException(crash);
+}
+
+}  // namespace
+
+CrashDumpHandler::CrashDumpHandler(bool showMessages, const std::wstring& dumpFolder) {
+    const std::string folder = WideToAnsi(dumpFolder);
+    if (!folder.empty() && folder.size() < sizeof dumpFolder_) {
+        std::memcpy(dumpFolder_, folder.c_str(), folder.size() + 1);
+        struct stat info {};
+        if (::lstat(dumpFolder_, &info) != 0 && errno == ENOENT)
+            ::mkdir(dumpFolder_, 0700);
+    }
+    showMessages_ = showMessages;
+    g_active.store(this);
+
+    minidump::PrepareMinidumpWriter();
+    PrepareLocalTime();
+    platform::EnsureSignalStack();
+    struct sigaction action {};
+    action.sa_sigaction = TopLevelFilter;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    for (int signo : kFatalSignals)
+        ::sigaction(signo, &action, nullptr);
+    const std::terminate_handler previous = std::set_terminate(OnTerminate);
+    if (previous != OnTerminate)
+        g_previousTerminate = previous;
+    g_dumpOwner.store(0);
+}
+
+CrashDumpHandler::~CrashDumpHandler() {
+    CrashDumpHandler* self = this;
+    g_active.compare_exchange_strong(self, nullptr);
+}
+
+void CrashDumpHandler::Detach() {
+    g_active.store(nullptr);
+}
+
+void CrashDumpHandler::TopLevelFilter(int signo, siginfo_t* info, void* context) {
+    CrashDumpHandler* handler = g_active.load();
+    if (!handler) {
+        PassOn(signo, info);
+        return;
+    }
+    minidump::CrashInfo crash;
+    crash.signo = signo;
+    crash.code = info->si_code;
+    crash.address = reinterpret_cast<uint64_t>(info->si_addr);
+    crash.tid = CurrentTid();
+    crash.context = static_cast<const ucontext_t*>(context);
+    handler->HandleException(crash);
+}
+
+void CrashDumpHandler::HandleException(const minidump::CrashInfo& crash) {
+    const int tid = CurrentTid();
+    int owner = 0;
+    if (!g_dumpOwner.compare_exchange_strong(owner, tid)) {
+        if (owner == tid)
+            TerminateProcess(0);  // the writing itself failed hard; what is written stays
+        minidump::ParkFaultingThread(crash.context);
+    }
+    exception_ = crash;
+
+    char exe[kPathCapacity];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    exeFolder_[0] = exeName_[0] = '\0';
+    if (length > 0) {
+        exe[length] = '\0';
+        const char* slash = std::strrchr(exe, '/');
+        const std::size_t folderLength = slash ? static_cast<std::size_t>(slash - exe + 1) : 0;
+        std::memcpy(exeFolder_, exe, folderLength);
+        exeFolder_[folderLength] = '\0';
+        Append(exeName_, exeName_ + sizeof exeName_ - 1, exe + folderLength);
+    }
+    MakeDumpPath();
+
+    char message[sizeof dumpPath_ + 128];
+    char* const messageEnd = message + sizeof message - 2;
+    message[0] = '\0';
+    const int fd = ::open(dumpPath_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        const int error = errno;
+        char* p = Append(message, messageEnd, "Failed to create the mini-dump file '");
+        p = Append(p, messageEnd, dumpPath_);
+        p = Append(p, messageEnd, "' (error ");
+        p = AppendInt(p, messageEnd, error);
+        Append(p, messageEnd, ")");
+    } else {
+        errno = 0;
+        if (!minidump::WriteMinidump(fd, exception_)) {
+            const int error = errno;
+            char* p = Append(message, messageEnd, "Failed to save the mini-dump file to '");
+            p = Append(p, messageEnd, dumpPath_);
+            p = Append(p, messageEnd, "' (error ");
+            p = AppendInt(p, messageEnd, error);
+            Append(p, messageEnd, ")");
+        }
+        ::close(fd);
+    }
+    // No window can come up from here: the failure goes to standard error instead.
+    if (message[0] && showMessages_) {
+        char* p = message + std::strlen(message);
+        *p++ = '\n';
+        (void)!::write(STDERR_FILENO, message, static_cast<std::size_t>(p - message));
+    }
+    TerminateProcess(0);
+}
+
+void CrashDumpHandler::MakeDumpPath() {
+    char stamp[15];
+    FormatLocalTime(stamp);
+    char* const end = dumpPath_ + sizeof dumpPath_ - 1;
+    struct stat info {};
+    char* p;
+    if (dumpFolder_[0] && ::stat(dumpFolder_, &info) == 0 && S_ISDIR(info.st_mode)) {
+        p = Append(dumpPath_, end, dumpFolder_);
+        p = Append(p, end, "/");
+    } else {
+        p = Append(dumpPath_, end, exeFolder_);
+        p = Append(p, end, exeName_);
+        p = Append(p, end, ".");
+    }
+    p = Append(p, end, stamp);
+    Append(p, end, ".dmp");
+}
