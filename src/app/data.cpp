@@ -3,6 +3,7 @@
 #include "core/logger.h"
 #include "core/paths.h"
 #include "core/settings.h"
+#include "maintenance/crash_dump_handler.h"
 
 const KeyPair CData::kBuiltInKey{"Qw7ZtRbx3KmaVe2HupYc9sDn", "T4vNq8LsWe6ZyBd0HjRu3KcMa5PgXo7F"};
 
@@ -46,6 +47,7 @@ KeyPair CData::GetKey() {
 
 void CData::PostAppExit() {
     Log(Info, "CData::PostAppExit", "app exit");
+    CrashDumpHandler::Detach();
     PubUtils::ClearTempDir();
     platform::PostMessage(GetMainWindow(), platform::WM_SYSCOMMAND, platform::SC_CLOSE);
 }

@@ -2,7 +2,9 @@
 
 #include "app/startup.h"
 #include "core/logger.h"
+#include "core/paths.h"
 #include "core/text_convert.h"
+#include "maintenance/crash_dump_handler.h"
 #include "skinui/skin_archive.h"
 #include "skinui/skin_resources.h"
 #include "ui/rtmp_player.h"
@@ -42,6 +44,8 @@ void EnsureUtf8Locale() {
 int main(int argc, char** argv) {
     if (StartServices() == StartupResult::AlreadyRunning)
         return 0;
+    // Lives until main returns; PostAppExit switches it off for the shutdown.
+    CrashDumpHandler crashDumps(false, AnsiToWide(PubUtils::GetDataDir()) + L"/crashDumps");
 
     QApplication app(argc, argv);
     EnsureUtf8Locale();

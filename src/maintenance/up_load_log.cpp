@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/error.h"
 #include "platform/file_ops.h"
+#include "platform/signal_stack.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -87,6 +88,7 @@ void CUpLoadLog::Start(const std::vector<std::string>& files, const std::string&
     }
     try {
         std::thread([job = std::move(job), &counter]() mutable {
+            platform::EnsureSignalStack();
             job->DoWork();
             job.reset();
             std::lock_guard lock(counter.mutex);

@@ -5,6 +5,7 @@
 #include "core/text_convert.h"
 #include "platform/file_ops.h"
 #include "platform/process_info.h"
+#include "platform/signal_stack.h"
 
 #include <curl/curl.h>
 #include <dirent.h>
@@ -295,7 +296,10 @@ void UpdateChecker::SetNotifyWindow(platform::WindowHandle window) {
 bool UpdateChecker::StartCheck() {
     // The thread owns a share of the state, so the checker may go first.
     try {
-        std::thread(RunCheck, state_).detach();
+        std::thread([state = state_] {
+            platform::EnsureSignalStack();
+            RunCheck(state);
+        }).detach();
     } catch (const std::system_error&) {
         return false;  // no thread: the check simply has no answer
     }

@@ -1,5 +1,7 @@
 #include "platform/instance_lock.h"
 
+#include "platform/signal_stack.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -95,7 +97,10 @@ InstanceLock::InstanceLock(int lockFd, int listenFd, std::string socketPath, std
       socketPath_(std::move(socketPath)),
       onActivate_(std::move(onActivate)) {
     if (listenFd_ >= 0 && ::pipe2(wakeFds_, O_CLOEXEC) == 0)
-        listener_ = std::thread([this] { Listen(); });
+        listener_ = std::thread([this] {
+            EnsureSignalStack();
+            Listen();
+        });
 }
 
 InstanceLock::~InstanceLock() {

@@ -1,5 +1,7 @@
 #include "platform/process.h"
 
+#include "platform/signal_stack.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -97,7 +99,10 @@ public:
             return result;
         result.started = true;
         // Reap the child when it ends so that it never lingers as a zombie of a long run.
-        std::thread([pid] { WaitFor(pid); }).detach();
+        std::thread([pid] {
+            EnsureSignalStack();
+            WaitFor(pid);
+        }).detach();
         return result;
     }
 };

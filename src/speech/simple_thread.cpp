@@ -1,6 +1,7 @@
 #include "speech/simple_thread.h"
 
 #include "core/logger.h"
+#include "platform/signal_stack.h"
 
 #include <cxxabi.h>
 
@@ -29,6 +30,7 @@ bool SimpleThread::Start() {
     try {
         // The body must not touch `this` after Run: Run may have destroyed the object.
         std::thread([this, completion] {
+            platform::EnsureSignalStack();
             Run();
             {
                 std::lock_guard lock(completion->mutex);

@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <regex>
 #include <string>
+#include <vector>
 
 extern char** environ;
 
@@ -98,6 +101,25 @@ TEST(ProgramTest, EndOfSessionClosesLikeTheCloseButtonAndExitsWithZero) {
     EXPECT_LT(close, exit);
     EXPECT_LT(exit, banner);
     EXPECT_FALSE(testenv::Exists(env.DataDir() + "/Temp")) << "the work folder was moved away";
+}
+
+TEST(ProgramTest, AFaultWhileRunningLeavesOneDumpAndExitsWithZero) {
+    testenv::ScopedEnvironment env;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const std::string log = env.DataDir() + "/Parlatto.log";
+    Program program(env.Root() + "/output");
+    ASSERT_TRUE(
+        testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 1; }, std::chrono::seconds(30)));
+    ::kill(program.pid, SIGSEGV);
+    EXPECT_EQ(program.Wait(), 0);
+
+    std::vector<std::string> dumps;
+    for (const auto& entry : std::filesystem::directory_iterator(env.DataDir() + "/crashDumps"))
+        dumps.push_back(entry.path().filename().string());
+    ASSERT_EQ(dumps.size(), 1u);
+    EXPECT_TRUE(std::regex_match(dumps[0], std::regex("[0-9]{14}\\.dmp"))) << dumps[0];
+    EXPECT_EQ(ReadFile(env.DataDir() + "/crashDumps/" + dumps[0]).substr(0, 4), "MDMP");
+    EXPECT_EQ(Count(ReadFile(log), "日志结束"), 0u) << "the process ended at once, without its end banner";
 }
 
 }  // namespace

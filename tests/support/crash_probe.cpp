@@ -2,6 +2,7 @@
 // the mode says, so that tests can look at the process's end and at the dump it leaves.
 //   crash_probe MODE FOLDER     (FOLDER "" = no folder)
 
+#include "app/data.h"
 #include "core/text_convert.h"
 #include "maintenance/crash_dump_handler.h"
 #include "platform/signal_stack.h"
@@ -100,6 +101,9 @@ int main(int argc, char** argv) {
         CrashProbeThrow();
     } else if (mode == "detached") {
         CrashDumpHandler::Detach();
+        CrashProbeWriteNull();
+    } else if (mode == "after-app-exit") {
+        CData::Instance().PostAppExit();
         CrashProbeWriteNull();
     } else if (mode == "folder-removed") {
         std::filesystem::remove_all(folder);
