@@ -36,6 +36,8 @@ public:
 
     // The run's one update check; its settings are read when the state is made.
     UpdateChecker& GetUpdateChecker() { return *updateChecker_; }
+    // A fresh checker that reads its settings anew, for tests that change them.
+    void ResetUpdateCheckerForTesting() { updateChecker_ = std::make_unique<UpdateChecker>(); }
 
     void SetUpdateOnExit(bool update) { updateOnExit_.store(update); }
     bool IsUpdateOnExit() const { return updateOnExit_.load(); }

@@ -291,6 +291,10 @@ void RtmpPlayer::Close() {
 }
 
 void RtmpPlayer::OnFinalMessage() {
+    WindowImplBase::OnFinalMessage();
+    CData& data = CData::Instance();
+    if (data.GetUpdateChecker().MustUpdate() || data.IsUpdateOnExit())
+        PubUtils::StartUpdateExe();
     QCoreApplication::exit(0);
 }
 

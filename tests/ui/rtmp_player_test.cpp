@@ -10,6 +10,7 @@
 #include "skinui/skin_resources.h"
 #include "speech/audio_convert.h"
 #include "speech/speech_client.h"
+#include "support/loopback_server.h"
 #include "support/speech_server.h"
 #include "support/test_env.h"
 #include "ui/about_app_dlg.h"
@@ -25,6 +26,8 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -303,6 +306,76 @@ TEST_F(MainWindowTest, CloseLogsMovesTheWorkFolderAndEndsTheLoop) {
     EXPECT_THAT(log, HasSubstr("CData::PostAppExit:\t\tapp exit"));
     EXPECT_LT(log.find("main close"), log.find("app exit"));
     EXPECT_FALSE(testenv::Exists(env.DataDir() + "/Temp"));
+}
+
+// The update server asks for a version above the installed one: the window closes on its own road and
+// hands over to the updater (a script standing in for it).
+class ForcedUpdateTest : public testenv::TempEnvTest {
+protected:
+    ForcedUpdateTest() {
+        PubUtils::GetDataDir();
+        server.SetReply("/version/Parlatto", {200, "application/json",
+                                              R"({"latest-version":"1.0.8","minimum-required":"1.0.7"})"});
+        server.SetReply(
+            "/latest/Parlatto",
+            {200, "application/json",
+             R"({"files":[{"path":"new.bin","size":3,"digest":"a9993e364706816aba3e25717850c26c9cd0d89d"}]})"});
+        WriteFile(env.DataDir() + "/config.ini", "[Parlatto]\nUpdateUrl=" + server.Url("") + "\n");
+        WriteFile(env.DataDir() + "/ver", R"({"version":"1.0.6","files":[]})");
+        WriteFile(env.ExeDir() + "/AutoUpdate", "#!/bin/sh\nprintf '%s\\n' \"$0\" > '" + Marker() +
+                                                    ".tmp' && mv '" + Marker() + ".tmp' '" + Marker() +
+                                                    "'\n");
+        ::chmod((env.ExeDir() + "/AutoUpdate").c_str(), 0755);
+        Logger::ReopenGlobalForTesting();
+        CData::Instance().ResetUpdateCheckerForTesting();
+        CData::Instance().SetUpdateOnExit(false);
+        UseSkinFolder();
+    }
+    ~ForcedUpdateTest() override {
+        CData::Instance().SetMainWindow(platform::WindowHandle::Null);
+        CData::Instance().ResetUpdateCheckerForTesting();
+        SkinResources::Instance().Clear();
+    }
+    std::string Marker() const { return env.Root() + "/updater-started"; }
+
+    testenv::LoopbackServer server;
+};
+
+TEST_F(ForcedUpdateTest, ClosesWithoutMainCloseAndStartsTheUpdaterCopy) {
+    RtmpPlayer window;
+    window.Create(nullptr, 0, 0, 0, 800, 600);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::IsLiveWindow(window.Handle()); }, 20000))
+        << ReadFile(env.DataDir() + "/Parlatto.log");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return testenv::Exists(Marker()); }, 20000));
+    EXPECT_EQ(ReadFile(Marker()), env.ExeDir() + "/AutoUpdateTmp\n");
+
+    const std::string log = ReadFile(env.DataDir() + "/Parlatto.log");
+    EXPECT_THAT(log, HasSubstr("RtmpPlayer::MessageHandler:\t\tfind must update version. start update"));
+    EXPECT_THAT(log, HasSubstr("CData::PostAppExit:\t\tapp exit"));
+    EXPECT_THAT(log, HasSubstr("PubUtils::StartUpdateExe:\t\tstart update app"));
+    EXPECT_THAT(log, ::testing::Not(HasSubstr("main close")));
+    EXPECT_LT(log.find("find must update version"), log.find("app exit"));
+    EXPECT_LT(log.find("app exit"), log.find("start update app"));
+}
+
+TEST_F(ForcedUpdateTest, AClosedWindowStartsNoUpdaterWithoutAReason) {
+    server.SetReply("/version/Parlatto",
+                    {200, "application/json", R"({"latest-version":"1.0.6","minimum-required":"1.0.5"})"});
+    WriteFile(
+        env.DataDir() + "/ver",
+        R"({"version":"1.0.6","files":[{"path":"new.bin","size":3,"digest":"a9993e364706816aba3e25717850c26c9cd0d89d"}]})");
+    RtmpPlayer window;
+    window.Create(nullptr, 0, 0, 0, 800, 600);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ReadFile(env.DataDir() + "/Parlatto.log").find("update msg: 3") != std::string::npos; },
+        20000))
+        << ReadFile(env.DataDir() + "/Parlatto.log");
+
+    window.Close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !platform::IsLiveWindow(window.Handle()); }));
+    EXPECT_THAT(ReadFile(env.DataDir() + "/Parlatto.log"), ::testing::Not(HasSubstr("start update app")));
+    EXPECT_FALSE(testenv::Exists(env.ExeDir() + "/AutoUpdateTmp"));
 }
 
 }  // namespace
