@@ -1,6 +1,7 @@
 #include "maintenance/crash_dump_handler.h"
 
 #include "core/text_convert.h"
+#include "maintenance/local_time_stamp.h"
 #include "platform/signal_stack.h"
 
 #include <fcntl.h>
@@ -23,82 +24,6 @@ std::atomic<CrashDumpHandler*> g_active{nullptr};
 // The lock that lets one thread write: the id of the thread that writes, 0 while none does.
 std::atomic<int> g_dumpOwner{0};
 std::terminate_handler g_previousTerminate = nullptr;
-
-// The local time's offset from UTC and the moments it changes over the next two years, found
-// at installation: the handler cannot ask the time-zone code (it takes locks and reads files).
-struct OffsetChange {
-    time_t from;
-    long offset;
-};
-OffsetChange g_offsets[64];
-int g_offsetCount = 0;
-
-long OffsetAt(time_t when) {
-    tm local{};
-    return ::localtime_r(&when, &local) ? local.tm_gmtoff : 0;
-}
-
-void PrepareLocalTime() {
-    ::tzset();
-    const time_t now = ::time(nullptr);
-    long current = OffsetAt(now);
-    g_offsets[0] = {LONG_MIN, current};
-    g_offsetCount = 1;
-    time_t before = now;
-    for (int day = 1; day <= 731 && g_offsetCount < 64; ++day) {
-        const time_t after = now + day * 86400L;
-        const long offset = OffsetAt(after);
-        if (offset != current) {
-            time_t low = before, high = after;
-            while (high - low > 1) {
-                const time_t middle = low + (high - low) / 2;
-                (OffsetAt(middle) == current ? low : high) = middle;
-            }
-            g_offsets[g_offsetCount++] = {high, offset};
-            current = offset;
-        }
-        before = after;
-    }
-}
-
-// "%Y%m%d%H%M%S" of the local time, async-signal-safe.
-void FormatLocalTime(char out[15]) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    long offset = g_offsets[0].offset;
-    for (int i = 1; i < g_offsetCount; ++i)
-        if (now.tv_sec >= g_offsets[i].from)
-            offset = g_offsets[i].offset;
-    const long long local = static_cast<long long>(now.tv_sec) + offset;
-    long long days = local / 86400;
-    long long seconds = local % 86400;
-    if (seconds < 0) {
-        seconds += 86400;
-        --days;
-    }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const long long dayOfEra = days - era * 146097;
-    const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const long long mp = (5 * dayOfYear + 2) / 153;
-    const long long day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const long long month = mp < 10 ? mp + 3 : mp - 9;
-    const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    const long long fields[] = {year, month, day, seconds / 3600, seconds / 60 % 60, seconds % 60};
-    const int widths[] = {4, 2, 2, 2, 2, 2};
-    char* p = out;
-    for (int i = 0; i < 6; ++i) {
-        long long value = fields[i];
-        for (int digit = widths[i] - 1; digit >= 0; --digit) {
-            p[digit] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        }
-        p += widths[i];
-    }
-    *p = '\0';
-}
 
 char* Append(char* out, const char* end, const char* text) {
     while (*text && out < end)
@@ -174,7 +99,7 @@ CrashDumpHandler::CrashDumpHandler(bool showMessages, const std::wstring& dumpFo
     g_active.store(this);
 
     minidump::PrepareMinidumpWriter();
-    PrepareLocalTime();
+    LocalTimeStamp::Prepare(::time(nullptr));
     platform::EnsureSignalStack();
     struct sigaction action {};
     action.sa_sigaction = TopLevelFilter;
@@ -269,7 +194,7 @@ void CrashDumpHandler::HandleException(const minidump::CrashInfo& crash) {
 
 void CrashDumpHandler::MakeDumpPath() {
     char stamp[15];
-    FormatLocalTime(stamp);
+    LocalTimeStamp::Format(LocalTimeStamp::Now(), stamp);
     char* const end = dumpPath_ + sizeof dumpPath_ - 1;
     struct stat info {};
     char* p;
