@@ -147,8 +147,9 @@ void CrashDumpHandler::HandleException(const minidump::CrashInfo& crash) {
     }
     exception_ = crash;
 
-    char exe[kPathCapacity];
-    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    // Buffers live in the object, not on the signal stack, which may be small.
+    char* const exe = dumpPath_;  // free until MakeDumpPath
+    const ssize_t length = ::readlink("/proc/self/exe", exe, kPathCapacity - 1);
     exeFolder_[0] = exeName_[0] = '\0';
     if (length > 0) {
         exe[length] = '\0';
@@ -160,27 +161,23 @@ void CrashDumpHandler::HandleException(const minidump::CrashInfo& crash) {
     }
     MakeDumpPath();
 
-    char message[sizeof dumpPath_ + 128];
-    char* const messageEnd = message + sizeof message - 2;
+    char* const message = message_;
+    char* const messageEnd = message + sizeof message_ - 2;
     message[0] = '\0';
     const int fd = ::open(dumpPath_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int error = errno;
-        char* p = Append(message, messageEnd, "Failed to create the mini-dump file '");
+    const auto failure = [&](const char* text, int error) {
+        char* p = Append(message, messageEnd, text);
         p = Append(p, messageEnd, dumpPath_);
         p = Append(p, messageEnd, "' (error ");
         p = AppendInt(p, messageEnd, error);
         Append(p, messageEnd, ")");
+    };
+    if (fd < 0) {
+        failure("Failed to create the mini-dump file '", errno);
     } else {
         errno = 0;
-        if (!minidump::WriteMinidump(fd, exception_)) {
-            const int error = errno;
-            char* p = Append(message, messageEnd, "Failed to save the mini-dump file to '");
-            p = Append(p, messageEnd, dumpPath_);
-            p = Append(p, messageEnd, "' (error ");
-            p = AppendInt(p, messageEnd, error);
-            Append(p, messageEnd, ")");
-        }
+        if (!minidump::WriteMinidump(fd, exception_))
+            failure("Failed to save the mini-dump file to '", errno);
         ::close(fd);
     }
     // No window can come up from here: the failure goes to standard error instead.

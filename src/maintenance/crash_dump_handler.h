@@ -43,5 +43,6 @@ private:
     char dumpPath_[kPathCapacity + 64] = {};
     char exeFolder_[kPathCapacity] = {};
     char exeName_[NAME_MAX + 1] = {};
+    char message_[kPathCapacity + 192] = {};
     minidump::CrashInfo exception_{};
 };
