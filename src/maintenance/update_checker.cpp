@@ -19,8 +19,10 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct UpdateChecker::State {
@@ -90,7 +92,7 @@ std::string Get(const std::string& url, long* code) {
     return body;
 }
 
-// A null document when the text does not parse.
+// A null document when the text does not parse; error then says why (never empty).
 Json::Value Parse(const std::string& text, std::string* error = nullptr) {
     Json::CharReaderBuilder builder;
     builder["allowComments"] = false;
@@ -100,7 +102,7 @@ Json::Value Parse(const std::string& text, std::string* error = nullptr) {
     std::string errors;
     if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
         if (error)
-            *error = errors;
+            *error = errors.empty() ? std::string("syntax error") : errors;
         return Json::Value();
     }
     return root;
@@ -185,32 +187,43 @@ Digest Sha1OfFile(const std::string& path, std::uint32_t size) {
     return digest;
 }
 
-void Scan(State& state, const std::string& folder, FileMap* files) {
+// Links are followed like the folders and files they name, except a link to a folder the scan is
+// inside of (it would lead round in a loop). Pipes, sockets and devices are no installed files.
+void Scan(State& state, const std::string& folder, FileMap* files,
+          std::set<std::pair<dev_t, ino_t>>* inside) {
     Post(state, UPDATE_SCANNING, folder);
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return;
+    struct stat self {};
+    const bool identified = ::fstat(::dirfd(dir), &self) == 0;
+    if (identified)
+        inside->emplace(self.st_dev, self.st_ino);
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
         const std::string path = folder + "/" + name;
         struct stat st {};
-        // Only real folders are entered, so that a link cannot lead the scan round in a loop.
-        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            if (name.compare(0, 3, "log") != 0)
-                Scan(state, path, files);
+        const bool known = ::stat(path.c_str(), &st) == 0;
+        if (known && S_ISDIR(st.st_mode)) {
+            if (name.compare(0, 3, "log") != 0 && !inside->count({st.st_dev, st.st_ino}))
+                Scan(state, path, files, inside);
             continue;
         }
+        if (known && !S_ISREG(st.st_mode))
+            continue;
         UpdateFileEntry file;
         file.localPath = path;
         file.path = path.substr(state.installDir.size() + 1);
-        if (::stat(path.c_str(), &st) == 0)
+        if (known)
             file.size = static_cast<std::uint32_t>(st.st_size);
         file.digest = Sha1OfFile(path, file.size);
         files->emplace(file.path, std::move(file));
     }
     ::closedir(dir);
+    if (identified)
+        inside->erase({self.st_dev, self.st_ino});
 }
 
 void RunCheck(const std::shared_ptr<State>& holder) {
@@ -241,7 +254,8 @@ void RunCheck(const std::shared_ptr<State>& holder) {
             localFiles.emplace(entry.path, std::move(entry));
         }
     } else {
-        Scan(state, state.installDir, &localFiles);
+        std::set<std::pair<dev_t, ino_t>> inside;
+        Scan(state, state.installDir, &localFiles, &inside);
     }
     if (!state.Less(&State::localVersion, &State::latestVersion)) {
         Post(state, UPDATE_NONE);
@@ -253,7 +267,7 @@ void RunCheck(const std::shared_ptr<State>& holder) {
     if (code != 200)
         Post(state, UPDATE_FAILED, "");
     const Json::Value latestList = Parse(latestBody, &error);
-    if (latestList.isNull())
+    if (!error.empty())
         std::printf("parse latest version error: %s\n", error.c_str());
     if (!latestList.isObject())
         return;

@@ -40,6 +40,7 @@ public:
     virtual void SetText(const QString& text);
     void SetFont(int index);
     void SetTextColor(QColor color);
+    QColor GetTextColor() const { return textColor_; }
     void SetBkImage(const QString& image);
     void SetToolTip(const QString& tip) { setToolTip(tip); }
     int FontIndex() const { return fontIndex_; }

@@ -192,6 +192,27 @@ TEST_F(UpdateCheckerTest, ScansTheInstallationWhenNoVersionFileExists) {
     EXPECT_TRUE(checker->MustUpdate());
 }
 
+TEST_F(UpdateCheckerTest, ScanFollowsLinksOnceAndPassesOverPipes) {
+    Install("real/fox", kFox);
+    Install("a.txt", "abc");
+    ASSERT_EQ(::symlink("real", (env.ExeDir() + "/linked").c_str()), 0);
+    ASSERT_EQ(::symlink("..", (env.ExeDir() + "/real/up").c_str()), 0);  // a loop back to the top
+    ASSERT_EQ(::symlink("a.txt", (env.ExeDir() + "/same.txt").c_str()), 0);
+    ASSERT_EQ(::mkfifo((env.ExeDir() + "/pipe").c_str(), 0600), 0);  // opening it would wait forever
+    ServeLatest(FileObject("a.txt", kSha1Abc) + "," + FileObject("same.txt", kSha1Abc) + "," +
+                FileObject("real/fox", kSha1Fox) + "," + FileObject("linked/fox", kSha1Fox));
+
+    const std::vector<Status> got = Check(5);
+
+    ASSERT_EQ(got.size(), 5u);
+    std::multiset<std::string> scanned;
+    for (size_t i = 1; i < 4; ++i)
+        scanned.insert(got[i].notice.value_or(""));
+    EXPECT_EQ(scanned,
+              (std::multiset<std::string>{env.ExeDir(), env.ExeDir() + "/linked", env.ExeDir() + "/real"}));
+    EXPECT_EQ(got[4], Bare(UPDATE_NONE));
+}
+
 TEST_F(UpdateCheckerTest, ScanFindsAnInstalledFileTheListDoesNotName) {
     Install("a.txt", "abc");
     Install("extra", "abc");
@@ -311,6 +332,7 @@ TEST_F(UpdateCheckerTest, LatestListThatIsNoObjectEndsTheCheckSilently) {
     } cases[] = {
         {"{broken", "parse latest version error: "},
         {"[1,2]", ""},
+        {"null", ""},
     };
     WriteVersionFile(R"({"version":"1.0.6","files":[]})");
     for (const auto& c : cases) {

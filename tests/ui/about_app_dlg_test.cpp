@@ -56,6 +56,7 @@ TEST_F(AboutTest, UpdateLineShowsTheThreeStates) {
         EXPECT_EQ(about.size(), QSize(520, 360));
         EXPECT_EQ(about.Find<CLabelUI>("labVersion")->GetText(), "软件版本: v1.0.6");
         EXPECT_EQ(about.Find<CLabelUI>("labVerInfo")->GetText(), QString::fromUtf8(c.info));
+        EXPECT_EQ(about.Find<CLabelUI>("labVerInfo")->GetTextColor().rgba(), c.colour);
         EXPECT_EQ(about.Find<CButtonUI>("btnOK")->GetText(), QString::fromUtf8(c.ok));
         EXPECT_EQ(about.Find<CButtonUI>("btnAppUrl")->GetText(),
                   "<u>Lumeo官网: http://parlatto.example/</u>");
