@@ -2,6 +2,7 @@
 
 #include "platform/file_ops.h"
 #include "support/test_env.h"
+#include "support/zip_reader.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -115,13 +116,21 @@ TEST_F(SingleInstanceTest, StartSendsTheCrashDumpsThatWait) {
     EXPECT_FALSE(testenv::Exists(env.DataDir() + "/crashDumps/20261211101500.dmp"))
         << "sent dumps are deleted";
     EXPECT_THAT(ReadFile(env.DataDir() + "/config.ini"), HasSubstr("UploadLogTime="));
-    bool archived = false;
+    std::string archive;
     if (DIR* dir = ::opendir((env.DataDir() + "/Temp").c_str())) {
         while (dirent* entry = ::readdir(dir))
-            archived |= std::string(entry->d_name).rfind("Parlatto", 0) == 0;
+            if (std::string(entry->d_name).rfind("Parlatto", 0) == 0)
+                archive = env.DataDir() + "/Temp/" + entry->d_name;
         ::closedir(dir);
     }
-    EXPECT_TRUE(archived) << "the archive waits in the work folder";
+    ASSERT_FALSE(archive.empty()) << "the archive waits in the work folder";
+    const std::vector<testenv::ZipEntry> entries = testenv::ReadZip(archive);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0], (testenv::ZipEntry{"20261211101500.dmp", "MDMP"}));
+    EXPECT_EQ(entries[1], (testenv::ZipEntry{"Parlatto.log", "an earlier run\r\n"}))
+        << "the log is archived as the last run left it, before this run's banner";
+    EXPECT_EQ(entries[2].name, "config.ini");
+    EXPECT_THAT(entries[2].content, HasSubstr("UploadLogTime="));
     EXPECT_EQ(ReadFile(env.DataDir() + "/Parlatto.log").rfind("an earlier run\r\n", 0), 0u)
         << "the log was archived before it opened";
 }

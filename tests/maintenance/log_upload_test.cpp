@@ -7,6 +7,7 @@
 #include "maintenance/up_load_log.h"
 #include "support/loopback_server.h"
 #include "support/test_env.h"
+#include "support/zip_reader.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zip.h>
 
 #include <linux/stat.h>
 #include <string>
@@ -28,37 +28,7 @@ using testenv::ReadFile;
 using testenv::WriteFile;
 using ::testing::HasSubstr;
 
-struct Entry {
-    std::string name;
-    std::string content;
-    bool operator==(const Entry&) const = default;
-};
-
-void PrintTo(const Entry& entry, std::ostream* out) {
-    *out << entry.name << " (" << entry.content.size() << " bytes)";
-}
-
-// Entries in archive order; a broken archive reads as none.
-std::vector<Entry> ReadArchive(const std::string& path) {
-    std::vector<Entry> entries;
-    int error = 0;
-    zip_t* zip = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (!zip)
-        return entries;
-    const zip_int64_t count = zip_get_num_entries(zip, 0);
-    for (zip_int64_t i = 0; i < count; ++i) {
-        zip_stat_t stat;
-        zip_stat_index(zip, static_cast<zip_uint64_t>(i), 0, &stat);
-        EXPECT_EQ(stat.comp_method, ZIP_CM_DEFLATE) << stat.name;
-        std::string content(stat.size, '\0');
-        zip_file_t* file = zip_fopen_index(zip, static_cast<zip_uint64_t>(i), 0);
-        EXPECT_EQ(zip_fread(file, content.data(), stat.size), static_cast<zip_int64_t>(stat.size));
-        zip_fclose(file);
-        entries.push_back({stat.name, content});
-    }
-    zip_discard(zip);
-    return entries;
-}
+using Entry = testenv::ZipEntry;
 
 class LogUploadTest : public testenv::TempEnvTest {
 protected:
@@ -148,12 +118,12 @@ TEST_F(LogUploadTest, ArchiveHoldsTheDumpsNewestFirstThenLogAndSettings) {
 
     const std::string settings = ReadFile(dataDir + "/config.ini");
     EXPECT_THAT(settings, HasSubstr("201903081015")) << "stored before the archive is made";
-    EXPECT_EQ(ReadArchive(Archive()), (std::vector<Entry>{{"dump4.dmp", "dump " + dumps[4]},
-                                                          {"dump3.dmp", "dump " + dumps[3]},
-                                                          {"dump2.dmp", "dump " + dumps[2]},
-                                                          {"dump1.dmp", "dump " + dumps[1]},
-                                                          {"Parlatto.log", "earlier run\r\n"},
-                                                          {"config.ini", settings}}));
+    EXPECT_EQ(testenv::ReadZip(Archive()), (std::vector<Entry>{{"dump4.dmp", "dump " + dumps[4]},
+                                                               {"dump3.dmp", "dump " + dumps[3]},
+                                                               {"dump2.dmp", "dump " + dumps[2]},
+                                                               {"dump1.dmp", "dump " + dumps[1]},
+                                                               {"Parlatto.log", "earlier run\r\n"},
+                                                               {"config.ini", settings}}));
 }
 
 TEST_F(LogUploadTest, MissingLogFileFailsTheArchiveButTheDumpsAreDeleted) {
@@ -169,7 +139,7 @@ TEST_F(LogUploadTest, MissingLogFileFailsTheArchiveButTheDumpsAreDeleted) {
     EXPECT_FALSE(Exists(dumps[1]));
     EXPECT_EQ(Stamp(), "201903081015");
     // The entries before the failing file stay on disk.
-    EXPECT_EQ(ReadArchive(Archive()),
+    EXPECT_EQ(testenv::ReadZip(Archive()),
               (std::vector<Entry>{{"dump1.dmp", "dump " + dumps[1]}, {"dump0.dmp", "dump " + dumps[0]}}));
 }
 
@@ -252,7 +222,7 @@ TEST_F(LogUploadTest, ArchiveTakesTheFirstTwentyFiles) {
     ::unlink(files[22].c_str());  // beyond the first twenty, so it does not fail the archive
 
     EXPECT_EQ(CUpLoadLog::CreateArchive(files), Archive());
-    EXPECT_EQ(ReadArchive(Archive()), expected);
+    EXPECT_EQ(testenv::ReadZip(Archive()), expected);
     EXPECT_EQ(CUpLoadLog::CreateArchive({}), "");
 }
 
