@@ -50,8 +50,16 @@ std::wstring CutString(const std::wstring& text, const std::wstring& delimiter, 
 std::string ResultFileName(const std::string& textPath) {
     const size_t slash = textPath.find_last_of('/');
     std::string name = slash == std::string::npos ? textPath : textPath.substr(slash + 1);
-    if (name.size() >= 4)
-        name.resize(name.size() - 4);
+    // Four characters, not bytes: a name must stay whole UTF-8.
+    size_t end = name.size();
+    int characters = 0;
+    while (end > 0 && characters < 4) {
+        --end;
+        if ((static_cast<unsigned char>(name[end]) & 0xC0) != 0x80)
+            ++characters;
+    }
+    if (characters == 4)
+        name.resize(end);
     return name + ".mp3";
 }
 

@@ -136,7 +136,13 @@ bool CopyEntryAt(int srcParent, const char* name, const struct stat& st, int dst
     } else {
         return true;  // fifos, sockets and devices are not worth moving
     }
-    return ::renameat(dstParent, temp.c_str(), dstParent, dstName) == 0;
+    if (::renameat(dstParent, temp.c_str(), dstParent, dstName) != 0) {
+        const int error = errno;
+        ::unlinkat(dstParent, temp.c_str(), 0);
+        errno = error;
+        return false;
+    }
+    return true;
 }
 
 bool MergeDirs(int srcDir, int dstDir);
@@ -292,7 +298,7 @@ bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t newM
 }
 
 bool CopyFileReplacing(const std::string& source, const std::string& target) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(source.c_str(), &st) != 0)
         return false;
     if (!S_ISREG(st.st_mode)) {
@@ -303,6 +309,18 @@ bool CopyFileReplacing(const std::string& source, const std::string& target) {
     Fd dstParent(::open(ParentOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (srcParent.get() < 0 || dstParent.get() < 0)
         return false;
+    // A write-protected file is not replaced, whatever its folder allows.
+    struct stat existing {};
+    if (::fstatat(dstParent.get(), NameOf(target).c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISDIR(existing.st_mode)) {
+            errno = EISDIR;
+            return false;
+        }
+        if (S_ISREG(existing.st_mode) && (existing.st_mode & 0222) == 0) {
+            errno = EACCES;
+            return false;
+        }
+    }
     return CopyEntryAt(srcParent.get(), NameOf(source).c_str(), st, dstParent.get(), NameOf(target).c_str());
 }
 

@@ -29,7 +29,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 // The mode of an existing file is kept; a new file gets newMode.
 bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t newMode = 0600);
 
-// Copies a file's bytes over `target` (replacing it atomically), streaming, keeping the mode.
+// Copies a file's bytes over `target` (replacing it atomically), streaming, keeping the mode. A
+// write-protected target or a folder in the way fails the copy and stays as it was.
 bool CopyFileReplacing(const std::string& source, const std::string& target);
 
 // Moves the folder `source` to `target`. When `target` exists, the trees are merged: files of the

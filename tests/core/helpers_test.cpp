@@ -61,10 +61,17 @@ TEST(ResultFileName, DropsTheLastFourCharactersOfTheName) {
     const struct {
         const char* text;
         const char* result;
-    } cases[] = {{"/home/u/docs/story.txt", "story.mp3"}, {"/tmp/Temp/文本3.txt", "文本3.mp3"},
-                 {"/x/.txt", ".mp3"},                     {"/x/abc", "abc.mp3"},
-                 {"story.md", "stor.mp3"},                {"/x/y/", ".mp3"}};
-    for (const auto& c : cases) EXPECT_EQ(PubUtils::ResultFileName(c.text), c.result) << c.text;
+    } cases[] = {{"/home/u/docs/story.txt", "story.mp3"},
+                 {"/tmp/Temp/文本3.txt", "文本3.mp3"},
+                 {"/x/.txt", ".mp3"},
+                 {"/x/abc", "abc.mp3"},
+                 {"story.md", "stor.mp3"},
+                 {"/x/y/", ".mp3"},
+                 {"/x/故事", "故事.mp3"},
+                 {"/x/长篇故事", ".mp3"},
+                 {"/x/故事集.文本", "故事.mp3"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PubUtils::ResultFileName(c.text), c.result) << c.text;
 }
 
 TEST(TextConvert, StopsAtAnEmbeddedZeroAndReplacesInvalidBytes) {

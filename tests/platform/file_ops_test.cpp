@@ -182,6 +182,44 @@ TEST_F(WriteFileAtomicTest, FailsInMissingFolder) {
 
 using ReadWholeFileTest = FileOpsTest;
 
+class CopyFileReplacingTest : public testenv::TempEnvTest {
+protected:
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        if (DIR* dir = ::opendir(env.Root().c_str())) {
+            while (dirent* entry = ::readdir(dir))
+                if (entry->d_name[0] != '.' || entry->d_name[1] == 'p')
+                    names.push_back(entry->d_name);
+            ::closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(CopyFileReplacingTest, ReplacesOnlyWhatMayBeReplacedAndLeavesNoTemporaryFile) {
+    const std::string source = env.Root() + "/source.mp3";
+    const std::string target = env.Root() + "/target.mp3";
+    WriteFile(source, "new");
+    const std::vector<std::string> before = Names();
+
+    EXPECT_TRUE(platform::CopyFileReplacing(source, target));
+    EXPECT_EQ(ReadFile(target), "new");
+
+    WriteFile(target, "old");
+    ::chmod(target.c_str(), 0444);
+    EXPECT_FALSE(platform::CopyFileReplacing(source, target)) << "a write-protected file stays";
+    EXPECT_EQ(ReadFile(target), "old");
+    ::chmod(target.c_str(), 0644);
+    ::unlink(target.c_str());
+
+    ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+    EXPECT_FALSE(platform::CopyFileReplacing(source, target)) << "a folder in the way";
+    ::rmdir(target.c_str());
+
+    EXPECT_EQ(Names(), before) << "no temporary copy is left behind";
+}
+
 TEST_F(ReadWholeFileTest, HonoursMaxBytes) {
     WriteFile(P("ten"), "0123456789");
     WriteFile(P("empty"), "");
