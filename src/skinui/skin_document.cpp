@@ -84,6 +84,7 @@ const std::map<QString, Schema>& Schemas() {
                             {"itemfont", Kind::Int},
                             {"itemtextcolor", Kind::Color},
                             {"itembkcolor", Kind::Color},
+                            {"itemaltbk", Kind::Bool},
                             {"itemaltbkcolor", Kind::Color},
                             {"itemselectedbkcolor", Kind::Color},
                             {"itemhotbkcolor", Kind::Color},

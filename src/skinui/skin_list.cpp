@@ -70,8 +70,9 @@ void CListTextElementUI::paintEvent(QPaintEvent*) {
         return;
     QPainter painter(this);
     const int index = Index();
-    QColor background =
-        index % 2 == 1 && list_->itemAltBkColor_.isValid() ? list_->itemAltBkColor_ : list_->itemBkColor_;
+    QColor background = list_->itemBkColor_;
+    if (index % 2 == 1 && (list_->itemAltBkColor_.isValid() || list_->itemAltBk_))
+        background = list_->itemAltBkColor_;  // alternating without a colour: the list shows through
     if (index == list_->selected_ && list_->itemSelectedBkColor_.isValid())
         background = list_->itemSelectedBkColor_;
     else if (hot_ && list_->itemHotBkColor_.isValid())
@@ -137,6 +138,8 @@ bool CListUI::SetAttribute(const QString& name, const QString& value) {
         itemTextColor_ = ParseSkinColor(value).value_or(Qt::black);
     else if (name == "itembkcolor")
         itemBkColor_ = ParseSkinColor(value).value_or(QColor());
+    else if (name == "itemaltbk")
+        itemAltBk_ = ParseSkinBool(value).value_or(false);
     else if (name == "itemaltbkcolor")
         itemAltBkColor_ = ParseSkinColor(value).value_or(QColor());
     else if (name == "itemselectedbkcolor")

@@ -113,6 +113,7 @@ private:
     int itemFont_ = -1;
     QColor itemTextColor_ = Qt::black;
     QColor itemBkColor_, itemAltBkColor_, itemSelectedBkColor_, itemHotBkColor_;
+    bool itemAltBk_ = false;  // odd rows take itemAltBkColor_, none when it is unset
     int itemAlign_ = Qt::AlignLeft | Qt::AlignVCenter;
     bool itemEndEllipsis_ = false;
     QMargins itemTextPadding_;

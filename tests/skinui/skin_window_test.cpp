@@ -234,6 +234,38 @@ TEST_F(SkinFixture, ListRowsAskTheCallbackAndReportClicksWithTheirElement) {
     EXPECT_EQ(list->GetCount(), 0);
 }
 
+TEST_F(SkinFixture, RowBackgroundsAlternateAsTheSkinSays) {
+    const struct {
+        const char* attributes;
+        QRgb even, odd;
+    } cases[] = {
+        {R"(itembkcolor="#FFFF0000")", 0xFFFF0000u, 0xFFFF0000u},
+        {R"(itembkcolor="#FFFF0000" itemaltbkcolor="#FF00FF00")", 0xFFFF0000u, 0xFF00FF00u},
+        {R"(itembkcolor="#FFFF0000" itemaltbk="true")", 0xFFFF0000u, 0xFFFFFFFFu},  // the list shows through
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attributes);
+        files["rows.xml"] =
+            QByteArray(R"(<Window size="200,200"><VerticalLayout><List name="list" bkcolor="#FFFFFFFF" )") +
+            c.attributes +
+            R"(><ListHeader height="20"><ListHeaderItem text="a" width="200"/></ListHeader></List>)"
+            R"(</VerticalLayout></Window>)";
+        TestWindow window("rows.xml");
+        ASSERT_TRUE(window.Create(nullptr, kWindowVisible, 0, 0, 0, 0));
+        auto* list = window.Find<CListUI>("list");
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(list->AddAt(new CListTextElementUI(list), i));
+        const QImage image = list->grab().toImage();
+        const auto at = [&](int row) {
+            const QRect r = list->GetItemAt(row)->geometry();
+            return image.pixel(list->GetItemAt(row)->mapTo(list, QPoint(r.width() / 2, r.height() / 2)));
+        };
+        EXPECT_EQ(at(0), c.even);
+        EXPECT_EQ(at(1), c.odd);
+        EXPECT_TRUE(diagnostics.isEmpty()) << diagnostics.join("\n").toStdString();
+    }
+}
+
 TEST_F(SkinFixture, TimersTickFromTheirControlUntilKilled) {
     files["t.xml"] =
         R"(<Window size="100,100"><VerticalLayout><Button name="btnClose"/><Label name="other"/></VerticalLayout></Window>)";
