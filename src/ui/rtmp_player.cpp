@@ -110,9 +110,14 @@ void RtmpPlayer::Notify(TNotifyUI& msg) {
         if (playList_)
             playList_->TickElapsed();
     } else if (msg.sType == "itemactivate" && playList_) {
-        // A double-click on a finished row plays its result with the desktop's player.
+        // A double-click on a finished row plays its result with the desktop's player. Not on the
+        // operation and delete cells: there the first press acted already (a deleted row's
+        // successor now sits under the pointer).
         const int row = msg.wParam;
-        if (playList_->GetItemStatus(row) == Done && convert_) {
+        const QPoint at = msg.ptMouse;
+        const bool onActionCell = playList_->PtInItemColumn(msg.pSender, at.x(), at.y(), true) ||
+                                  playList_->PtInItemColumn(msg.pSender, at.x(), at.y(), false);
+        if (!onActionCell && playList_->GetItemStatus(row) == Done && convert_) {
             const PieceList pieces = convert_->GetFinishedPieces(WideToAnsi(playList_->GetItemFile(row)));
             if (!pieces.empty()) {
                 const std::string& file = pieces.front()->file;

@@ -273,6 +273,13 @@ TEST_F(MainWindowTest, DoubleClickOnADoneRowOpensItsResult) {
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].endsWith("/audio.mp3")) << opened[0].toStdString();
     EXPECT_TRUE(testenv::Exists(opened[0].toStdString()));
+
+    // The operation cell has its own meaning; a double-click there plays nothing.
+    CListTextElementUI* element = list->GetItemAt(0);
+    const QPoint operation(element->mapFrom(list, QPoint(list->ColumnRect(5).center().x(), 0)).x(),
+                           element->height() / 2);
+    QTest::mouseDClick(element, Qt::LeftButton, {}, operation);
+    EXPECT_EQ(opened.size(), 1);
 }
 
 TEST_F(MainWindowTest, UpdateReportsAreLoggedAndTheAboutButtonOpensOneDialog) {
