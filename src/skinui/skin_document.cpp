@@ -56,7 +56,18 @@ const std::map<QString, Schema>& Schemas() {
                         {"width", Kind::Int},
                         {"bkcolor", Kind::Color},
                         {"thumbcolor", Kind::Color},
-                        {"thumbhotcolor", Kind::Color}};
+                        {"thumbhotcolor", Kind::Color},
+                        {"bkimage", Kind::Text},
+                        {"button1normalimage", Kind::Text},
+                        {"button1hotimage", Kind::Text},
+                        {"button1pushedimage", Kind::Text},
+                        {"button2normalimage", Kind::Text},
+                        {"button2hotimage", Kind::Text},
+                        {"button2pushedimage", Kind::Text},
+                        {"thumbnormalimage", Kind::Text},
+                        {"thumbhotimage", Kind::Text},
+                        {"thumbpushedimage", Kind::Text},
+                        {"thumbcorner", Kind::Rect}};
         const Schema layout = Extend({{"inset", Kind::Rect}, {"childpadding", Kind::Int}});
         s["VerticalLayout"] = layout;
         s["HorizontalLayout"] = layout;

@@ -114,6 +114,8 @@ bool WindowImplBase::Create(QWidget* owner, unsigned flags, int x, int y, int wi
         root_ = new CContainerUI(CContainerUI::Direction::Vertical, this);
         root_->SetOwnerWindow(this);
     }
+    if (scrollBarStyle_)
+        scrollBarStyle_->Apply(this);
     setGeometry(x, y, std::max(1, skinSize.width()), std::max(1, skinSize.height()));
 
     receiver_ = std::make_unique<Receiver>(this);
@@ -144,26 +146,43 @@ void WindowImplBase::ApplyWindowAttributes(const SkinNode& window) {
             if (ParseSkinBool(node.Attr("default")).value_or(false) || fonts_.size() == 1)
                 defaultFont_ = font;
         } else if (node.tag == "Default" && node.Attr("class") == "VScrollBar") {
-            const int w = ParseSkinInt(node.Attr("width", "8")).value_or(8);
-            const QString track =
-                ParseSkinColor(node.Attr("bkcolor")).value_or(QColor("#FFF0F0F0")).name(QColor::HexArgb);
-            const QString thumb =
-                ParseSkinColor(node.Attr("thumbcolor")).value_or(QColor("#FFC0C0C0")).name(QColor::HexArgb);
-            const QString hot = ParseSkinColor(node.Attr("thumbhotcolor"))
-                                    .value_or(QColor("#FFA0A0A0"))
-                                    .name(QColor::HexArgb);
-            setStyleSheet(
-                QString("QScrollBar:vertical{width:%1px;background:%2;margin:0}"
-                        "QScrollBar::handle:vertical{background:%3;min-height:20px;border-radius:%4px}"
-                        "QScrollBar::handle:vertical:hover{background:%5}"
-                        "QScrollBar::add-line,QScrollBar::sub-line{height:0}"
-                        "QScrollBar::add-page,QScrollBar::sub-page{background:none}")
-                    .arg(w)
-                    .arg(track, thumb)
-                    .arg(w / 2)
-                    .arg(hot));
+            ApplyScrollBarDefaults(node);
         }
     }
+}
+
+void WindowImplBase::ApplyScrollBarDefaults(const SkinNode& node) {
+    const int w = ParseSkinInt(node.Attr("width", "8")).value_or(8);
+    ScrollBarSkin skin;
+    skin.width = w;
+    const char* looks[] = {"normal", "hot", "pushed"};
+    for (int i = 0; i < 3; ++i) {
+        skin.up[i] = node.Attr(QString("button1%1image").arg(looks[i]));
+        skin.down[i] = node.Attr(QString("button2%1image").arg(looks[i]));
+        skin.thumb[i] = node.Attr(QString("thumb%1image").arg(looks[i]));
+    }
+    skin.thumbCorner = ParseSkinRect(node.Attr("thumbcorner")).value_or(QMargins());
+    skin.background = node.Attr("bkimage");
+    if (!skin.thumb[ScrollBarSkin::Normal].isEmpty()) {
+        scrollBarStyle_ = std::make_unique<CScrollBarStyle>(std::move(skin));
+        return;
+    }
+    // Without images: plain colours.
+    const QString track =
+        ParseSkinColor(node.Attr("bkcolor")).value_or(QColor("#FFF0F0F0")).name(QColor::HexArgb);
+    const QString thumb =
+        ParseSkinColor(node.Attr("thumbcolor")).value_or(QColor("#FFC0C0C0")).name(QColor::HexArgb);
+    const QString hot =
+        ParseSkinColor(node.Attr("thumbhotcolor")).value_or(QColor("#FFA0A0A0")).name(QColor::HexArgb);
+    setStyleSheet(QString("QScrollBar:vertical{width:%1px;background:%2;margin:0}"
+                          "QScrollBar::handle:vertical{background:%3;min-height:20px;border-radius:%4px}"
+                          "QScrollBar::handle:vertical:hover{background:%5}"
+                          "QScrollBar::add-line,QScrollBar::sub-line{height:0}"
+                          "QScrollBar::add-page,QScrollBar::sub-page{background:none}")
+                      .arg(w)
+                      .arg(track, thumb)
+                      .arg(w / 2)
+                      .arg(hot));
 }
 
 CControlUI* WindowImplBase::Build(const SkinNode& node, QWidget* parent) {

@@ -7,6 +7,7 @@
 
 #include "platform/message.h"
 #include "skinui/skin_controls.h"
+#include "skinui/skin_scroll_bar.h"
 
 #include <QFont>
 #include <QMap>
@@ -113,6 +114,7 @@ protected:
 private:
     class Receiver;
     void ApplyWindowAttributes(const SkinNode& window);
+    void ApplyScrollBarDefaults(const SkinNode& node);
     CControlUI* Build(const SkinNode& node, QWidget* parent);
     void Destroy();
     bool Filter(const WindowMessage& message);
@@ -131,6 +133,8 @@ private:
     QMargins sizeBox_;
     QSize roundCorner_;
     QColor bkColor_;
+    // Outlives the scroll bars that use it: they go with root_ in the destructor's body.
+    std::unique_ptr<CScrollBarStyle> scrollBarStyle_;
     int closeCode_ = 0;
     bool destroyed_ = false;
     bool closing_ = false;

@@ -133,6 +133,14 @@ int main(int argc, char** argv) {
     ok = Save(player, out + "/main_maximised.png") && ok;
     player.showNormal();
     QTest::qWait(50);
+    for (int i = 1; i <= 16; ++i)
+        list.AddPlayFile(L"/home/user/docs/第" + std::to_wstring(i) + L"章.txt");
+    QString longText;
+    for (int i = 0; i < 12; ++i)
+        longText += "第" + QString::number(i + 1) + "段：春天来了，河边的柳树发芽了。\n";
+    player.Find<CRichEditUI>("edtText")->SetText(longText);
+    QTest::qWait(20);
+    ok = Save(player, out + "/main_scroll_bars.png") && ok;
     CMessageWnd over(false, 0);
     over.SetButtons(L"确定", L"", false);
     over.SetMessageText(L"当前文件正在识别中，无法删除!");

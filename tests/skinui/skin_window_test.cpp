@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <map>
@@ -264,6 +265,55 @@ TEST_F(SkinFixture, RowBackgroundsAlternateAsTheSkinSays) {
         EXPECT_EQ(at(1), c.odd);
         EXPECT_TRUE(diagnostics.isEmpty()) << diagnostics.join("\n").toStdString();
     }
+}
+
+// Each part of the bar in a colour of its own, so that the picture tells which image went where.
+TEST_F(SkinFixture, VerticalScrollBarsAreDrawnFromTheSkinImages) {
+    const auto solid = [](int w, int h, QRgb colour, int rows = 0, QRgb edge = 0) {
+        QImage image(w, h, QImage::Format_ARGB32);
+        image.fill(colour);
+        for (int y = 0; y < rows; ++y)  // distinct top and bottom rows: the fixed corners
+            for (int x = 0; x < w; ++x) {
+                image.setPixel(x, y, edge);
+                image.setPixel(x, h - 1 - y, edge);
+            }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    };
+    files["bk.png"] = solid(16, 16, 0xFF101010);
+    files["up.png"] = solid(16, 16, 0xFFFF0000);
+    files["down.png"] = solid(16, 16, 0xFF00FF00);
+    files["thumb.png"] = solid(16, 10, 0xFF0000FF, 1, 0xFFFFFF00);
+    files["bar.xml"] = R"(<Window size="200,200"><Default class="VScrollBar" width="16" bkimage="bk.png"
+      button1normalimage="up.png" button2normalimage="down.png" thumbnormalimage="thumb.png" thumbcorner="0,1,0,1"/>
+      <VerticalLayout><List name="list" itemheight="20"><ListHeader height="20">
+      <ListHeaderItem text="a" width="100"/></ListHeader></List></VerticalLayout></Window>)";
+    TestWindow window("bar.xml");
+    ASSERT_TRUE(window.Create(nullptr, kWindowVisible, 0, 0, 0, 0));
+    auto* list = window.Find<CListUI>("list");
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(list->AddAt(new CListTextElementUI(list), i));
+    QScrollBar* bar = list->VerticalScrollBar();
+    ASSERT_TRUE(bar->isVisible());
+    EXPECT_EQ(bar->width(), 16);
+    EXPECT_TRUE(diagnostics.isEmpty()) << diagnostics.join("\n").toStdString();
+
+    const QImage image = bar->grab().toImage();
+    const int x = image.width() / 2;
+    EXPECT_EQ(image.pixel(x, 2), 0xFFFF0000u) << "the up button";
+    EXPECT_EQ(image.pixel(x, image.height() - 3), 0xFF00FF00u) << "the down button";
+    // The thumb sits at the top of the track: its corner row, then its stretched middle.
+    int top = -1;
+    for (int y = 0; y < image.height() && top < 0; ++y)
+        if (image.pixel(x, y) == 0xFFFFFF00u)
+            top = y;
+    ASSERT_GT(top, 0) << "the thumb's fixed top row";
+    EXPECT_EQ(image.pixel(x, top + 1), 0xFF0000FFu);
+    EXPECT_EQ(image.pixel(x, top + 8), 0xFF0000FFu) << "stretched beyond the image's 10 rows";
+    EXPECT_EQ(image.pixel(x, image.height() - 25), 0xFF101010u) << "the track below the thumb";
 }
 
 TEST_F(SkinFixture, TimersTickFromTheirControlUntilKilled) {

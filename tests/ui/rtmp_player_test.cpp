@@ -25,6 +25,8 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -263,6 +265,21 @@ TEST_F(MainWindowTest, DroppedTextFilesAreAddedAsChosenOnes) {
     EXPECT_EQ(QString::fromStdWString(list->GetItemFile(0)).toStdString(), text);
     QApplication::sendEvent(window, &drop);
     EXPECT_EQ(list->GetCount(), 1) << "the same file once";
+}
+
+TEST_F(MainWindowTest, ScrollBarsWearTheSkinArt) {
+    for (const char* look : {"normal", "highlight", "down"}) {
+        for (const char* part : {"arrowup", "down", "bar"}) {
+            const QString name = QString("v2scrollbar_%1_%2.png").arg(part, look);
+            const QPixmap image = SkinResources::Instance().Image(name);
+            EXPECT_FALSE(image.isNull()) << name.toStdString();
+            EXPECT_EQ(image.width(), 14) << name.toStdString();
+        }
+    }
+    EXPECT_EQ(SkinResources::Instance().Image("v2scrollbar_bkg.png").width(), 14);
+    EXPECT_EQ(list->VerticalScrollBar()->sizeHint().width(), 14);
+    EXPECT_EQ(window->Find<CRichEditUI>("edtText")->Editor()->verticalScrollBar()->sizeHint().width(), 14);
+    EXPECT_TRUE(diagnostics.isEmpty()) << diagnostics.join("\n").toStdString();
 }
 
 TEST_F(MainWindowTest, DoubleClickOnADoneRowOpensItsResult) {
