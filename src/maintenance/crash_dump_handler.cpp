@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <ctime>
 #include <exception>

@@ -33,7 +33,6 @@ public:
     // Folder + "/" + time + ".dmp" when the folder exists, else beside the executable:
     // executable folder + name + "." + time + ".dmp".
     void MakeDumpPath();
-    const char* DumpPath() const { return dumpPath_; }
 
 private:
     static constexpr std::size_t kPathCapacity = PATH_MAX;

@@ -82,13 +82,21 @@ TEST(ProgramTest, SecondStartGivesWayAndAKilledRunBlocksNothing) {
         << ReadFile(output);
 }
 
-TEST(ProgramTest, EndOfSessionClosesLikeTheCloseButtonAndExitsWithZero) {
+// One run of the program on the offscreen platform, up and running ("start app" logged).
+class RunningProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 1; },
+                                       std::chrono::seconds(30)));
+    }
+
+    const bool offscreen_ = ::setenv("QT_QPA_PLATFORM", "offscreen", 1) == 0;  // before the program starts
     testenv::ScopedEnvironment env;
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const std::string log = env.DataDir() + "/Parlatto.log";
-    Program program(env.Root() + "/output");
-    ASSERT_TRUE(
-        testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 1; }, std::chrono::seconds(30)));
+    Program program{env.Root() + "/output"};
+};
+
+TEST_F(RunningProgramTest, EndOfSessionClosesLikeTheCloseButtonAndExitsWithZero) {
     ::kill(program.pid, SIGTERM);
     EXPECT_EQ(program.Wait(), 0);
     const std::string text = ReadFile(log);
@@ -103,13 +111,7 @@ TEST(ProgramTest, EndOfSessionClosesLikeTheCloseButtonAndExitsWithZero) {
     EXPECT_FALSE(testenv::Exists(env.DataDir() + "/Temp")) << "the work folder was moved away";
 }
 
-TEST(ProgramTest, AFaultWhileRunningLeavesOneDumpAndExitsWithZero) {
-    testenv::ScopedEnvironment env;
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const std::string log = env.DataDir() + "/Parlatto.log";
-    Program program(env.Root() + "/output");
-    ASSERT_TRUE(
-        testenv::WaitUntil([&] { return Count(ReadFile(log), "start app") == 1; }, std::chrono::seconds(30)));
+TEST_F(RunningProgramTest, AFaultWhileRunningLeavesOneDumpAndExitsWithZero) {
     ::kill(program.pid, SIGSEGV);
     EXPECT_EQ(program.Wait(), 0);
 

@@ -1,6 +1,7 @@
 // Crash dumps, each case in a child process (the probe) that installs the handler and fails; the
 // dumps are read back with the format's reference tools (minidump_stackwalk, lldb).
 
+#include "platform/clock.h"
 #include "platform/process.h"
 #include "support/test_env.h"
 
@@ -48,11 +49,7 @@ std::string Capture(const std::string& command) {
 }
 
 std::string LocalStamp(time_t when) {
-    tm local{};
-    ::localtime_r(&when, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-    return text;
+    return platform::FormatLocalTime(when, "%Y%m%d%H%M%S");
 }
 
 std::vector<std::string> Names(const std::string& folder) {
@@ -78,19 +75,7 @@ std::string ThreadSection(const std::string& report, const std::string& heading)
 class CrashDumpTest : public testenv::TempEnvTest {
 protected:
     CrashDumpTest() {
-        const char* zone = std::getenv("TZ");
-        savedZone_ = zone ? zone : "";
-        hadZone_ = zone != nullptr;
-        ::setenv("TZ", kZone, 1);
-        ::tzset();
         fs::create_directories(env.DataDir());  // the program's data folder is there before the handler
-    }
-    ~CrashDumpTest() override {
-        if (hadZone_)
-            ::setenv("TZ", savedZone_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
     }
 
     std::string Folder() const { return env.DataDir() + "/crashDumps"; }
@@ -155,8 +140,7 @@ protected:
     time_t after_ = 0;
 
 private:
-    std::string savedZone_;
-    bool hadZone_ = false;
+    testenv::ScopedTimeZone zone_{kZone};
 };
 
 struct CrashCase {

@@ -1,19 +1,17 @@
 #include "maintenance/local_time_stamp.h"
 
+#include "platform/clock.h"
+#include "support/test_env.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <string>
 
 namespace {
 
 std::string Reference(time_t when) {
-    tm local{};
-    ::localtime_r(&when, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
-    return text;
+    return platform::FormatLocalTime(when, "%Y%m%d%H%M%S");
 }
 
 std::string Stamp(time_t when) {
@@ -23,25 +21,8 @@ std::string Stamp(time_t when) {
 }
 
 class LocalTimeStampTest : public ::testing::TestWithParam<const char*> {
-protected:
-    void SetUp() override {
-        const char* zone = std::getenv("TZ");
-        hadZone_ = zone != nullptr;
-        savedZone_ = zone ? zone : "";
-        ::setenv("TZ", GetParam(), 1);
-        ::tzset();
-    }
-    void TearDown() override {
-        if (hadZone_)
-            ::setenv("TZ", savedZone_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
 private:
-    bool hadZone_ = false;
-    std::string savedZone_;
+    testenv::ScopedTimeZone zone_{GetParam()};
 };
 
 // A run that starts in winter and is still running after the clocks change, both ways, and

@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include "support/test_env.h"
+
 #include <time.h>
 
 #include <gtest/gtest.h>
@@ -16,25 +18,11 @@ using platform::FormatLocalTime;
 // Sets the time zone for one test and puts the old one back.
 class ClockTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ"))
-            savedTz_ = tz;
-    }
-    void TearDown() override {
-        if (savedTz_)
-            ::setenv("TZ", savedTz_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-        platform::SetCurrentClock(nullptr);
-    }
-    static void UseTimeZone(const char* tz) {
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
+    void TearDown() override { platform::SetCurrentClock(nullptr); }
+    void UseTimeZone(const char* tz) { zone_.Set(tz); }
 
 private:
-    std::optional<std::string> savedTz_;
+    testenv::ScopedTimeZone zone_;
 };
 
 TEST_F(ClockTest, FormatsLocalTimeOfGivenTime) {

@@ -24,6 +24,26 @@ constexpr const char* kVariables[] = {"XDG_DATA_HOME", "XDG_RUNTIME_DIR", "TMPDI
 
 }  // namespace
 
+ScopedTimeZone::ScopedTimeZone() {
+    if (const char* zone = std::getenv("TZ")) {
+        saved_ = zone;
+        had_ = true;
+    }
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+    if (had_)
+        ::setenv("TZ", saved_.c_str(), 1);
+    else
+        ::unsetenv("TZ");
+    ::tzset();
+}
+
+void ScopedTimeZone::Set(const char* zone) {
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+}
+
 ScopedEnvironment::ScopedEnvironment() {
     const char* base = std::getenv("PARLATTO_TEST_TMP");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/parlatto-test-XXXXXX";

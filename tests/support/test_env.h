@@ -35,6 +35,22 @@ private:
     bool had_[4] = {};
 };
 
+// The process's time zone (TZ) for one test; the old one comes back when the object goes.
+class ScopedTimeZone {
+public:
+    ScopedTimeZone();
+    explicit ScopedTimeZone(const char* zone) : ScopedTimeZone() { Set(zone); }
+    ~ScopedTimeZone();
+    ScopedTimeZone(const ScopedTimeZone&) = delete;
+    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+    void Set(const char* zone);
+
+private:
+    std::string saved_;
+    bool had_ = false;
+};
+
 class TempEnvTest : public ::testing::Test {
 protected:
     ScopedEnvironment env;
